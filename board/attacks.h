@@ -1,0 +1,58 @@
+// Precomputed piece geometry (magic-bitboard slider tables, knight/king/pawn tables, pawn-structure
+// masks) and the two square-attacked queries every check test is built on.
+#pragma once
+#include "board/board.h"
+
+extern const Bitboard BishopMask[64];
+extern const Bitboard RookMask[64];
+extern const int BishopBits[64];
+extern const int RookBits[64];
+extern const u64 BishopMagic[64];
+extern const u64 RookMagic[64];
+
+extern u8 BishopShift[64];
+extern u8 RookShift[64];
+extern u16 BishopOffset[64];
+extern u32 RookOffset[64];
+extern Bitboard BishopAttacks[5248];
+extern Bitboard RookAttacks[102400];
+extern Bitboard KnightAttacks[64];
+extern Bitboard KingAttacks[64];
+extern Bitboard WhitePawnAttackers[64];  // squares from which a White pawn attacks s
+extern Bitboard BlackPawnAttackers[64];  // squares from which a Black pawn attacks s
+extern Bitboard WhitePassedMask[64];
+extern Bitboard BlackPassedMask[64];
+extern Bitboard AdjacentFiles[64];
+
+void InitTables();
+
+inline Bitboard BishopAttacksFrom(int s, Bitboard occ) {
+    return BishopAttacks[u16(BishopOffset[s] + u16(((occ & BishopMask[s]) * BishopMagic[s]) >> BishopShift[s]))];
+}
+inline Bitboard RookAttacksFrom(int s, Bitboard occ) {
+    return RookAttacks[RookOffset[s] + u32(((occ & RookMask[s]) * RookMagic[s]) >> RookShift[s])];
+}
+
+// Pawn attackers of a square for the colour Us.
+template <int Us>
+inline const Bitboard* PawnAttackers() { return Us == White ? WhitePawnAttackers : BlackPawnAttackers; }
+
+// Is square s attacked by a piece of colour By? Cheap tests first, sliders last.
+template <int By>
+inline bool AttackedBy(int s) {
+    const Bitboard* bb = Board.PieceBB;
+    if (KnightAttacks[s] & bb[Piece<By>(2)]) return true;
+    if (PawnAttackers<By>()[s] & bb[Piece<By>(1)]) return true;
+    if (KingAttacks[s] & bb[Piece<By>(6)]) return true;
+    Bitboard occ = Occupancy();
+    Bitboard queens = bb[Piece<By>(5)];
+    if (RookAttacksFrom(s, occ) & (bb[Piece<By>(4)] | queens)) return true;
+    return (BishopAttacksFrom(s, occ) & (bb[Piece<By>(3)] | queens)) != 0;
+}
+
+bool AttackedByWhite(int s);
+bool AttackedByBlack(int s);
+
+// Reference ray walks the magic tables are built from; also what the tests compare them with.
+Bitboard SlowBishopAttacks(int s, Bitboard occ);
+Bitboard SlowRookAttacks(int s, Bitboard occ);

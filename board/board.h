@@ -1,0 +1,61 @@
+// The one position the engine holds, its per-ply state records and the Zobrist keys.
+#pragma once
+#include "board/types.h"
+
+// Everything about a position that a move can change and unmake cannot recompute. One record per ply.
+struct PositionState {
+    u8 CastleRights;  // White king side 2, White queen side 1, Black king side 8, Black queen side 4
+    u8 EpSquare;      // square a double push just passed over; 0 = none
+    u8 InCheck;       // side to move in check; written by whoever generates moves next, never by make
+    u64 HashKey;
+    u8 Reversible;    // the move that produced this record was a quiet non-pawn move
+};
+
+inline constexpr int StateStackSize = 1024;
+
+struct BoardData {
+    PieceCode Mailbox[64];
+    Bitboard PieceBB[13];  // indexed by piece code 1..12; entry 0 stays empty
+    Bitboard WhitePieces;
+    Bitboard BlackPieces;
+    u8 SideToMove;  // 1 = White, 0 = Black
+    PositionState StateStack[StateStackSize];
+    PositionState* CurrentState;
+};
+
+// Written only by SetBoard/FlipColours and by make/unmake; everything else reads it.
+extern BoardData Board;
+
+// Zobrist keys, filled once by InitZobrist.
+extern u64 PieceSquareKeys[13][64];
+extern u64 EpKeys[64];  // only squares of ranks 3 and 6 have keys; the rest stay 0
+extern u64 CastleKeys[16];
+extern u64 SideKey;     // present when White is to move
+
+// Board geometry.
+extern const u8 CastleMask[64];
+extern Bitboard SquareBit[64];  // filled by InitTables
+extern const u8 Mirror[64];     // s ^ 56: same file, reflected rank
+extern const Bitboard FileMask[8];
+
+void InitZobrist();
+u64 ZobristRandom();   // the key source: a fixed 32-bit LCG, the same in every run and build
+void ComputeHashKey();  // recomputes the current record's key from scratch
+u64 FullHashKey();      // the same computation, without storing it
+
+inline Bitboard Occupancy() { return Board.WhitePieces | Board.BlackPieces; }
+inline int KingSquare(int colour) {
+    return LowestSquare(Board.PieceBB[colour == White ? WhiteKing : BlackKing]);
+}
+inline int StateIndex() { return int(Board.CurrentState - Board.StateStack); }
+
+// Text name of a square ("e3"); out needs 3 bytes.
+void SquareName(int s, char* out);
+
+// Room on the state stack. Game moves replayed by the protocol loops stay on the stack below the
+// search; once they fill more than GameStackLimit records the oldest ones are dropped, keeping the
+// last GameStackKeep records (enough for the repetition and fifty-move rules), so the search always
+// has room above them. Returns how many records were dropped from the bottom.
+inline constexpr int GameStackLimit = 512;
+inline constexpr int GameStackKeep = 256;
+int TrimGameStack();

@@ -1,0 +1,3 @@
+// The Universal Chess Interface loop.
+#pragma once
+void UciLoop();

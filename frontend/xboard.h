@@ -1,0 +1,3 @@
+// The xboard/WinBoard (protocol version 2) loop.
+#pragma once
+void XboardLoop();

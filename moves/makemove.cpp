@@ -1,0 +1,142 @@
+#include "moves/makemove.h"
+
+#include "board/attacks.h"
+
+u64 NodeCount = 0;
+
+namespace {
+template <int Us>
+inline Bitboard& OwnPieces() { return Us == White ? Board.WhitePieces : Board.BlackPieces; }
+
+template <int Us>
+void Unmake(Move m) {
+    constexpr PieceCode Pawn = Piece<Us>(1), Rook = Piece<Us>(4);
+    constexpr int Forward = Us == White ? -8 : 8;
+    Bitboard& own = OwnPieces<Us>();
+    Bitboard& enemy = OwnPieces<1 - Us>();
+    PieceCode* mailbox = Board.Mailbox;
+    Bitboard* bb = Board.PieceBB;
+    Bitboard fromTo = SquareBit[m.from] | SquareBit[m.to];
+    if (m.kind & 15) {
+        bb[m.kind] ^= SquareBit[m.to];
+        bb[Pawn] ^= SquareBit[m.from];
+        mailbox[m.from] = Pawn;
+    } else {
+        PieceCode p = mailbox[m.to];
+        bb[p] ^= fromTo;
+        mailbox[m.from] = p;
+    }
+    own ^= fromTo;
+    mailbox[m.to] = 0;
+    if (m.captured) {
+        int victim = m.kind == KindEnPassant ? m.to - Forward : m.to;
+        mailbox[victim] = m.captured;
+        bb[m.captured] ^= SquareBit[victim];
+        enemy ^= SquareBit[victim];
+    }
+    if (m.kind == KindCastling) {
+        int corner = m.to > m.from ? m.to + 1 : m.to - 2;
+        int rookTo = m.to > m.from ? m.to - 1 : m.to + 1;
+        Bitboard both = SquareBit[corner] | SquareBit[rookTo];
+        bb[Rook] ^= both;
+        own ^= both;
+        mailbox[corner] = Rook;
+        mailbox[rookTo] = 0;
+    }
+    --Board.CurrentState;
+    Board.SideToMove = u8(Us);
+}
+
+template <int Us>
+bool Make(Move m) {
+    constexpr int Them = 1 - Us;
+    constexpr PieceCode Pawn = Piece<Us>(1), Rook = Piece<Us>(4), King = Piece<Us>(6);
+    constexpr PieceCode EnemyPawn = Piece<Them>(1);
+    constexpr int Forward = Us == White ? -8 : 8;
+    Bitboard& own = OwnPieces<Us>();
+    Bitboard& enemy = OwnPieces<Them>();
+    PieceCode* mailbox = Board.Mailbox;
+    Bitboard* bb = Board.PieceBB;
+    const int from = m.from, to = m.to;
+
+    PositionState* old = Board.CurrentState;
+    PositionState* st = old + 1;
+    Board.CurrentState = st;
+    u8 rights = u8(CastleMask[from] & CastleMask[to] & old->CastleRights);
+    st->CastleRights = rights;
+    u64 key = old->HashKey ^ CastleKeys[old->CastleRights] ^ EpKeys[old->EpSquare];
+
+    if (m.captured) {
+        if (m.kind == KindEnPassant) {
+            // the en-passant victim stands behind the target square
+            int victim = to - Forward;
+            mailbox[victim] = 0;
+            enemy ^= SquareBit[victim];
+            bb[EnemyPawn] ^= SquareBit[victim];
+            key ^= PieceSquareKeys[EnemyPawn][victim];
+        } else {
+            PieceCode c = mailbox[to];
+            bb[c] ^= SquareBit[to];
+            enemy ^= SquareBit[to];
+            key ^= PieceSquareKeys[c][to];
+        }
+    }
+    Bitboard fromTo = SquareBit[from] | SquareBit[to];
+    if (m.kind & 15) {
+        bb[Pawn] ^= SquareBit[from];
+        bb[m.kind] ^= SquareBit[to];
+        mailbox[to] = m.kind;
+        key ^= PieceSquareKeys[Pawn][from] ^ PieceSquareKeys[m.kind][to];
+    } else {
+        PieceCode p = mailbox[from];
+        bb[p] ^= fromTo;
+        mailbox[to] = p;
+        key ^= PieceSquareKeys[p][from] ^ PieceSquareKeys[p][to];
+    }
+    mailbox[from] = 0;
+    own ^= fromTo;
+    if (m.kind == KindDoublePush) {
+        st->EpSquare = u8(to - Forward);
+        key ^= EpKeys[to - Forward];
+    } else {
+        st->EpSquare = 0;
+    }
+    if (m.kind == KindCastling) {
+        int corner = to > from ? to + 1 : to - 2;
+        int rookTo = to > from ? to - 1 : to + 1;
+        Bitboard both = SquareBit[corner] | SquareBit[rookTo];
+        bb[Rook] ^= both;
+        own ^= both;
+        mailbox[rookTo] = Rook;
+        mailbox[corner] = 0;
+        key ^= PieceSquareKeys[Rook][corner] ^ PieceSquareKeys[Rook][rookTo];
+    }
+    st->HashKey = key ^ CastleKeys[rights] ^ SideKey;
+
+    if (AttackedBy<Them>(LowestSquare(bb[King]))) {
+        Unmake<Us>(m);
+        return false;
+    }
+    st->Reversible = (m.captured | m.kind) == 0 && mailbox[to] != Pawn;
+    ++NodeCount;
+    Board.SideToMove = u8(Them);
+    return true;
+}
+}  // namespace
+
+bool MakeWhiteMove(Move m) { return Make<White>(m); }
+bool MakeBlackMove(Move m) { return Make<Black>(m); }
+void UnmakeWhiteMove(Move m) { Unmake<White>(m); }
+void UnmakeBlackMove(Move m) { Unmake<Black>(m); }
+
+bool MakeMove(Move m) { return Board.SideToMove == White ? Make<White>(m) : Make<Black>(m); }
+void UnmakeMove(Move m) {
+    if (Board.SideToMove == White)
+        Unmake<Black>(m);
+    else
+        Unmake<White>(m);
+}
+
+bool SideToMoveInCheck() {
+    return Board.SideToMove == White ? AttackedBy<Black>(KingSquare(White)) : AttackedBy<White>(KingSquare(Black));
+}

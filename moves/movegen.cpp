@@ -1,0 +1,188 @@
+#include "moves/movegen.h"
+
+#include "board/attacks.h"
+
+namespace {
+constexpr Bitboard NotFileA = ~0x0101010101010101ull;
+constexpr Bitboard NotFileH = ~0x8080808080808080ull;
+constexpr Bitboard Rank8 = 0x00000000000000FFull;
+constexpr Bitboard Rank1 = 0xFF00000000000000ull;
+
+// A list can only overflow in set-up positions with very many pieces that move far. Such positions
+// (their bound exceeds the capacity) are generated with a check on every append, which stops at the
+// last slot; all others append unchecked.
+template <bool Checked>
+inline void Add(MoveList& list, int from, int to, int kind, int captured) {
+    if (Checked && list.end == list.slots + MaxMoves) return;
+    list.end->move = Move{u8(from), u8(to), u8(kind), u8(captured)};
+    ++list.end;
+}
+
+template <int Us>
+int MoveBound() {
+    const Bitboard* bb = Board.PieceBB;
+    return 12 * PopCount(bb[Piece<Us>(1)]) + 8 * PopCount(bb[Piece<Us>(2)]) + 13 * PopCount(bb[Piece<Us>(3)]) +
+           14 * PopCount(bb[Piece<Us>(4)]) + 27 * PopCount(bb[Piece<Us>(5)]) + 10;
+}
+
+// Colour-dependent constants: pawns advance by Forward (a8 = 0, so White's is -8).
+template <int Us>
+struct Side {
+    static constexpr int Forward = Us == White ? -8 : 8;
+    static constexpr Bitboard PromotionRank = Us == White ? Rank8 : Rank1;
+    static constexpr Bitboard DoublePushRank = Us == White ? 0x000000FF00000000ull : 0x00000000FF000000ull;
+    static Bitboard Advance(Bitboard b) { return Us == White ? b >> 8 : b << 8; }
+    static Bitboard Own() { return Us == White ? Board.WhitePieces : Board.BlackPieces; }
+    static Bitboard Enemy() { return Us == White ? Board.BlackPieces : Board.WhitePieces; }
+};
+
+// Pawn moves onto the targets, each from to - delta. Promotions give four moves in the order queen,
+// rook, knight, bishop (or only the queen in the tactical list).
+template <int Us, bool Checked, bool QueenOnly>
+inline void AddPawnMoves(MoveList& list, Bitboard targets, int delta, bool captures) {
+    using S = Side<Us>;
+    Bitboard promos = targets & S::PromotionRank;
+    Bitboard others = targets & ~S::PromotionRank;
+    auto addPromos = [&]() {
+        while (promos) {
+            int to = PopLowest(promos);
+            int cap = captures ? Board.Mailbox[to] : 0;
+            Add<Checked>(list, to - delta, to, Piece<Us>(5), cap);
+            if (QueenOnly) continue;
+            Add<Checked>(list, to - delta, to, Piece<Us>(4), cap);
+            Add<Checked>(list, to - delta, to, Piece<Us>(2), cap);
+            Add<Checked>(list, to - delta, to, Piece<Us>(3), cap);
+        }
+    };
+    // Walked in ascending square order: White promotes on the lowest squares, Black on the highest.
+    if (Us == White) addPromos();
+    while (others) {
+        int to = PopLowest(others);
+        Add<Checked>(list, to - delta, to, 0, captures ? Board.Mailbox[to] : 0);
+    }
+    if (Us == Black) addPromos();
+}
+
+template <int Type>
+inline Bitboard PieceTargets(int from, Bitboard occ) {
+    if constexpr (Type == 2) return KnightAttacks[from];
+    if constexpr (Type == 3) return BishopAttacksFrom(from, occ);
+    if constexpr (Type == 4) return RookAttacksFrom(from, occ);
+    if constexpr (Type == 5) return BishopAttacksFrom(from, occ) | RookAttacksFrom(from, occ);
+    if constexpr (Type == 6) return KingAttacks[from];
+}
+
+// Moves of every piece of one type, origins and targets in ascending square order.
+template <int Us, bool Checked, int Type>
+inline void AddPieceMoves(MoveList& list, Bitboard mask) {
+    Bitboard occ = Occupancy();
+    Bitboard pieces = Board.PieceBB[Piece<Us>(Type)];
+    while (pieces) {
+        int from = PopLowest(pieces);
+        Bitboard targets = PieceTargets<Type>(from, occ);
+        targets &= mask;
+        while (targets) {
+            int to = PopLowest(targets);
+            Add<Checked>(list, from, to, 0, Board.Mailbox[to]);
+        }
+    }
+}
+
+// Pawn captures: White first towards the h-file, Black first towards the a-file.
+template <int Us, bool Checked, bool QueenOnly>
+inline void AddPawnCaptures(MoveList& list) {
+    Bitboard pawns = Board.PieceBB[Piece<Us>(1)];
+    Bitboard enemy = Side<Us>::Enemy();
+    const PositionState* st = Board.CurrentState;
+    if (st->EpSquare) {
+        Bitboard origins = PawnAttackers<Us>()[st->EpSquare] & pawns;
+        while (origins) Add<Checked>(list, PopLowest(origins), st->EpSquare, KindEnPassant, Piece<1 - Us>(1));
+    }
+    if (Us == White) {
+        AddPawnMoves<Us, Checked, QueenOnly>(list, (pawns >> 7) & enemy & NotFileA, -7, true);
+        AddPawnMoves<Us, Checked, QueenOnly>(list, (pawns >> 9) & enemy & NotFileH, -9, true);
+    } else {
+        AddPawnMoves<Us, Checked, QueenOnly>(list, ((pawns & NotFileA) << 7) & enemy, 7, true);
+        AddPawnMoves<Us, Checked, QueenOnly>(list, ((pawns & NotFileH) << 9) & enemy, 9, true);
+    }
+}
+
+template <int Us, bool Checked>
+void Generate(MoveList& list) {
+    using S = Side<Us>;
+    constexpr int Them = 1 - Us;
+    Bitboard empty = ~Occupancy();
+    Bitboard notOwn = ~S::Own();
+
+    AddPawnCaptures<Us, Checked, false>(list);
+    Bitboard single = S::Advance(Board.PieceBB[Piece<Us>(1)]) & empty;
+    Bitboard twice = S::Advance(single) & empty & S::DoublePushRank;
+    while (twice) {
+        int to = PopLowest(twice);
+        Add<Checked>(list, to - 2 * S::Forward, to, KindDoublePush, 0);
+    }
+    AddPawnMoves<Us, Checked, false>(list, single, S::Forward, false);
+    AddPieceMoves<Us, Checked, 2>(list, notOwn);
+    AddPieceMoves<Us, Checked, 3>(list, notOwn);
+    AddPieceMoves<Us, Checked, 4>(list, notOwn);
+    AddPieceMoves<Us, Checked, 5>(list, notOwn);
+
+    // Castling: the rights guarantee king and rook on their home squares; the king may not be in
+    // check nor pass over or land on an attacked square (b1/b8 only has to be empty).
+    const PositionState* st = Board.CurrentState;
+    if (!st->InCheck) {
+        constexpr int Base = Us == White ? 56 : 0;  // a1 or a8
+        constexpr u8 KingSide = Us == White ? 2 : 8, QueenSide = Us == White ? 1 : 4;
+        const PieceCode* m = Board.Mailbox;
+        if ((st->CastleRights & KingSide) && !m[Base + 5] && !m[Base + 6] && !AttackedBy<Them>(Base + 5) &&
+            !AttackedBy<Them>(Base + 6))
+            Add<Checked>(list, Base + 4, Base + 6, KindCastling, 0);
+        if ((st->CastleRights & QueenSide) && !m[Base + 3] && !m[Base + 2] && !m[Base + 1] &&
+            !AttackedBy<Them>(Base + 3) && !AttackedBy<Them>(Base + 2))
+            Add<Checked>(list, Base + 4, Base + 2, KindCastling, 0);
+    }
+    AddPieceMoves<Us, Checked, 6>(list, notOwn);
+}
+
+template <int Us>
+void GenerateAll(MoveList& list) {
+    if (MoveBound<Us>() + MoveCount(list) <= MaxMoves)
+        Generate<Us, false>(list);
+    else
+        Generate<Us, true>(list);
+}
+
+// At most 16 pieces each capture at most 8 pieces, plus 8 quiet queen promotions: always fits.
+template <int Us>
+void GenerateCaptures(MoveList& list) {
+    using S = Side<Us>;
+    AddPawnCaptures<Us, false, true>(list);
+    Bitboard pushes = S::Advance(Board.PieceBB[Piece<Us>(1)]) & S::PromotionRank & ~Occupancy();
+    AddPawnMoves<Us, false, true>(list, pushes, S::Forward, false);
+    Bitboard enemy = S::Enemy();
+    AddPieceMoves<Us, false, 2>(list, enemy);
+    AddPieceMoves<Us, false, 3>(list, enemy);
+    AddPieceMoves<Us, false, 4>(list, enemy);
+    AddPieceMoves<Us, false, 5>(list, enemy);
+    AddPieceMoves<Us, false, 6>(list, enemy);
+}
+}  // namespace
+
+void GenerateWhiteMoves(MoveList& list) { GenerateAll<White>(list); }
+void GenerateBlackMoves(MoveList& list) { GenerateAll<Black>(list); }
+void GenerateWhiteTactical(MoveList& list) { GenerateCaptures<White>(list); }
+void GenerateBlackTactical(MoveList& list) { GenerateCaptures<Black>(list); }
+
+void GenerateMoves(MoveList& list) {
+    if (Board.SideToMove == White)
+        GenerateWhiteMoves(list);
+    else
+        GenerateBlackMoves(list);
+}
+
+void GenerateTactical(MoveList& list) {
+    if (Board.SideToMove == White)
+        GenerateWhiteTactical(list);
+    else
+        GenerateBlackTactical(list);
+}

@@ -1,0 +1,83 @@
+#include "moves/perft.h"
+
+#include <cstdio>
+
+#include "board/fen.h"
+#include "moves/makemove.h"
+#include "moves/movegen.h"
+#include "platform/platform.h"
+#include "search/limits.h"
+
+u64 PerftCount = 0;
+
+namespace {
+template <int Us>
+void PerftOf(u8 depth) {
+    Board.CurrentState->InCheck = SideToMoveInCheck();
+    MoveList list;
+    ClearMoveList(list);
+    if (Us == White)
+        GenerateWhiteMoves(list);
+    else
+        GenerateBlackMoves(list);
+    for (; list.next < list.end; ++list.next) {
+        Move m = list.next->move;
+        if (!(Us == White ? MakeWhiteMove(m) : MakeBlackMove(m))) continue;
+        if (depth > 1)
+            PerftOf<1 - Us>(u8(depth - 1));
+        else
+            ++PerftCount;
+        if (Us == White)
+            UnmakeWhiteMove(m);
+        else
+            UnmakeBlackMove(m);
+    }
+}
+
+struct SuiteEntry {
+    const char* fen;
+    u8 depth;
+};
+const SuiteEntry Suite[] = {
+    {StartFen, 6},
+    {"r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq -", 5},
+    {"8/PPP4k/8/8/8/8/4Kppp/8 w - -", 6},
+    {"8/2p5/3p4/KP5r/1R3p1k/8/4P1P1/8 w - -", 7},
+};
+}  // namespace
+
+void Perft(u8 depth) {
+    if (depth == 0) return;
+    if (Board.SideToMove == White)
+        PerftOf<White>(depth);
+    else
+        PerftOf<Black>(depth);
+}
+
+void RunPerft(u8 depth) {
+    PerftCount = 0;
+    AllocateTime();
+    Perft(depth);
+    u32 elapsed = TickCount() - SearchLimits.StartTime;
+    std::printf("depth = %u, nodes = %10llu, time = %8.2f", unsigned(depth), (unsigned long long)PerftCount,
+                elapsed / 1000.0);
+    if (elapsed != 0) {
+        double rate = PerftCount * 1000.0 / elapsed;
+        u32 r = rate >= 4294967295.0 ? 4294967295u : u32(rate);
+        std::printf("\t%u kN / s", r / 1000);
+    }
+    std::printf("\n");
+    std::fflush(stdout);
+}
+
+void PerftSuite() {
+    for (const SuiteEntry& e : Suite) {
+        SetBoard(e.fen);
+        RunPerft(e.depth);
+        FlipColours();
+        ComputeHashKey();
+        RunPerft(e.depth);
+        std::printf("--------------------------------------------------\n");
+        std::fflush(stdout);
+    }
+}

@@ -1,0 +1,67 @@
+// The buffered standard-input reader shared by every platform; only the raw read and the
+// non-blocking peek come from the platform file.
+#include "platform/platform_raw.h"
+#include "platform/platform.h"
+
+namespace {
+char Buffer[65536];
+size_t Start = 0, End = 0;
+bool Ended = false;
+
+// Makes at least one byte available; false at the end of input.
+bool Fill() {
+    if (Start < End) return true;
+    if (Ended) return false;
+    Start = End = 0;
+    long n = RawRead(Buffer, sizeof Buffer);
+    if (n <= 0) {
+        Ended = true;
+        return false;
+    }
+    End = size_t(n);
+    return true;
+}
+}  // namespace
+
+int ReadInputLine(char* buf, size_t cap) {
+    size_t len = 0;
+    bool any = false;
+    for (;;) {
+        if (!Fill()) break;
+        any = true;
+        char c = Buffer[Start++];
+        if (c == '\n') break;
+        if (len + 1 < cap) buf[len++] = c;
+    }
+    if (len > 0 && buf[len - 1] == '\r') --len;
+    if (cap) buf[len] = 0;
+    return any ? int(len) : -1;
+}
+
+int ReadInputWord(char* buf, size_t cap) {
+    for (;;) {
+        if (!Fill()) {
+            if (cap) buf[0] = 0;
+            return -1;
+        }
+        char c = Buffer[Start];
+        if (c != ' ' && c != '\t' && c != '\n' && c != '\r' && c != '\v' && c != '\f') break;
+        ++Start;
+    }
+    size_t len = 0;
+    while (Fill()) {
+        char c = Buffer[Start];
+        if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f') break;
+        ++Start;
+        if (len + 1 < cap) buf[len++] = c;
+    }
+    if (cap) buf[len] = 0;
+    return int(len);
+}
+
+bool InputWaiting() {
+    if (Start < End || Ended) return true;
+    return RawInputWaiting();
+}
+
+bool InputEnded() { return Ended && Start >= End; }

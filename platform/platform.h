@@ -1,0 +1,29 @@
+// The only place that touches the operating system: a millisecond tick, the program's own file name,
+// and standard input read through one buffered reader that can also tell, without blocking, whether a
+// read would find something (buffered text, waiting input or the end of input).
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+// Monotonic milliseconds, wrapping in 32 bits; elapsed times are unsigned 32-bit differences.
+uint32_t TickCount();
+
+// File name of the running executable without directory and extension (both '/' and '\' count as
+// separators). Writes at most cap - 1 characters and a terminating zero; false when unknown.
+bool ExecutableBaseName(char* out, size_t cap);
+
+// Reads one line from standard input into buf (at most cap - 1 characters, newline and a trailing
+// carriage return removed, always zero-terminated); the rest of an over-long line is read and
+// discarded. Returns the length, or -1 at the end of input when nothing was read.
+int ReadInputLine(char* buf, size_t cap);
+
+// Skips white space (blanks, tabs, line ends) and reads one word, leaving the rest of its line unread.
+// Returns the length (a longer word is cut, its rest discarded), or -1 at the end of input.
+int ReadInputWord(char* buf, size_t cap);
+
+// True when a read would not block: text is buffered, input is waiting, or the input has ended (or the
+// test cannot tell).
+bool InputWaiting();
+
+// True once a read has met the end of input.
+bool InputEnded();

@@ -1,0 +1,46 @@
+#include <poll.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/platform.h"
+#include "platform/platform_raw.h"
+
+uint32_t TickCount() {
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return uint32_t(uint64_t(ts.tv_sec) * 1000u + uint64_t(ts.tv_nsec) / 1000000u);
+}
+
+bool ExecutableBaseName(char* out, size_t cap) {
+    char path[4096];
+    ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0 || cap == 0) return false;
+    path[n] = 0;
+    const char* name = path;
+    for (const char* p = path; *p; ++p)
+        if (*p == '/' || *p == '\\') name = p + 1;
+    size_t len = std::strlen(name);
+    if (const char* dot = std::strrchr(name, '.')) len = size_t(dot - name);
+    if (len >= cap) len = cap - 1;
+    std::memcpy(out, name, len);
+    out[len] = 0;
+    return true;
+}
+
+long RawRead(char* buf, unsigned long n) {
+    for (;;) {
+        ssize_t r = read(0, buf, n);
+        if (r < 0 && errno == EINTR) continue;
+        return long(r);
+    }
+}
+
+bool RawInputWaiting() {
+    pollfd p{0, POLLIN, 0};
+    int r = poll(&p, 1, 0);
+    if (r < 0) return errno != EINTR;  // a failing test counts as input waiting
+    return r > 0;                      // readable, hung up or in error: a read will not block
+}

@@ -1,0 +1,7 @@
+// Raw standard-input primitives each platform file provides for the shared buffered reader.
+#pragma once
+
+// Reads up to n bytes; returns the count, 0 at the end of input, negative on error.
+long RawRead(char* buf, unsigned long n);
+// True when a raw read would not block (data waiting, end of input, or the test cannot tell).
+bool RawInputWaiting();
