@@ -1,1 +1,214 @@
-// placeholder
+#include <cstring>
+
+#include "board/board.h"
+#include "moves/makemove.h"
+#include "moves/movegen.h"
+#include "search/limits.h"
+#include "search/poll.h"
+#include "search/search.h"
+
+TransEntry TransTable[TransTableSize];  // zero-initialised: its pages are only touched when used
+KillerPair Killers[KillerPlies];
+u16 History[13][64];
+
+namespace {
+// Deepest state-stack record and ply the node search uses; beyond them a node is resolved by the
+// quiescence search. Neither is reached by ordinary depth limits.
+constexpr int SearchStackLimit = StateStackSize - 8;
+constexpr int MaxSearchPly = 250;
+
+inline void Store(TransEntry& e, Move move, u8 bound, u8 depth, int score, u64 key) {
+    e.move = move;
+    e.bound = bound;
+    e.depth = depth;
+    e.score = i16(score);
+    e.key = key;
+}
+
+// The pass: the side to move gives the move to the opponent. The pushed record carries the rights,
+// no en-passant square, and ends every repetition scan (Reversible 0).
+inline void MakeNullMove() {
+    PositionState* st = Board.CurrentState;
+    PositionState* next = st + 1;
+    next->CastleRights = st->CastleRights;
+    next->EpSquare = 0;
+    next->HashKey = st->HashKey ^ SideKey ^ EpKeys[st->EpSquare];
+    next->Reversible = 0;
+    Board.CurrentState = next;
+    Board.SideToMove ^= 1;
+    ++NodeCount;
+}
+inline void UnmakeNullMove() {
+    --Board.CurrentState;
+    Board.SideToMove ^= 1;
+}
+
+// Takes the slot with the greatest key (the first of equal keys) from next on and advances next.
+inline Move PickBest(MoveList& list) {
+    MoveSlot* pick = list.next;
+    for (MoveSlot* slot = list.next + 1; slot < list.end; ++slot)
+        if (slot->orderKey > pick->orderKey) pick = slot;
+    MoveSlot chosen = *pick;
+    *pick = *list.next;
+    *list.next = chosen;
+    ++list.next;
+    return chosen.move;
+}
+}  // namespace
+
+void ClearSearchTables() {
+    std::memset(TransTable, 0, sizeof TransTable);
+    std::memset(Killers, 0, sizeof Killers);
+    std::memset(History, 0, sizeof History);
+}
+
+bool NullMoveAllowed() {
+    const Bitboard* bb = Board.PieceBB;
+    if (Board.SideToMove == White) {
+        if (bb[WhiteRook] | bb[WhiteQueen]) return true;
+        return PopCount(bb[WhiteKnight] | bb[WhiteBishop]) > 1;
+    }
+    if (bb[BlackRook] | bb[BlackQueen]) return true;
+    return PopCount(bb[BlackKnight] | bb[BlackBishop]) > 1;
+}
+
+bool IsRepetition() {
+    const PositionState* stack = Board.StateStack;
+    int n = StateIndex();
+    if (n < 4) return false;
+    for (int i = n - 3; i <= n; ++i)
+        if (!stack[i].Reversible) return false;
+    u64 key = stack[n].HashKey;
+    for (int j = n - 4; j >= 0; j -= 2) {
+        if (!stack[j].Reversible) return false;
+        if (stack[j].HashKey == key) return true;
+        if (j > 0 && !stack[j - 1].Reversible) return false;
+    }
+    return false;
+}
+
+void ScoreMoves(MoveList& list, u8 cply, Move hashMove) {
+    const PieceCode* mailbox = Board.Mailbox;
+    Move killer1 = NullMove, killer2 = NullMove;
+    if (cply < KillerPlies) {
+        killer1 = Killers[cply].first;
+        killer2 = Killers[cply].second;
+    }
+    for (MoveSlot* slot = list.slots; slot < list.end; ++slot) {
+        Move m = slot->move;
+        int mover = mailbox[m.from];
+        if (m == hashMove)
+            slot->orderKey = 62000;
+        else if (m.captured)
+            slot->orderKey = u16((61000 + 16 * m.captured) | (16 - mover));
+        else if (m == killer1)
+            slot->orderKey = 60999;
+        else if (m == killer2)
+            slot->orderKey = 60998;
+        else
+            slot->orderKey = History[mover][m.to];
+    }
+}
+
+void RewardQuietMove(Move move, u8 depthBelow, u8 cply) {
+    if (cply < KillerPlies && move != Killers[cply].first) {
+        Killers[cply].second = Killers[cply].first;
+        Killers[cply].first = move;
+    }
+    u16& counter = History[Board.Mailbox[move.from]][move.to];
+    counter = u16(counter + depthBelow);
+    if (counter >= 60000)
+        for (auto& row : History)
+            for (auto& h : row) h >>= 1;
+}
+
+i16 AlphaBeta(u8 depth, u8 ply, i16 alpha, i16 beta) {
+    if (PollInput()) {
+        StopSearch = 1;
+        return 0;
+    }
+    if (StateIndex() >= SearchStackLimit || ply >= MaxSearchPly) return Quiescence(alpha, beta);
+
+    const i16 alpha0 = alpha;
+    int best = -MateValue;
+    Move bestMove = NullMove;
+
+    PositionState* st = Board.CurrentState;
+    const u64 key = st->HashKey;
+    TransEntry& entry = TransTable[key & (TransTableSize - 1)];
+    Move hashMove = NullMove;
+    if (entry.key == key) {
+        hashMove = entry.move;
+        if (entry.depth >= depth) {
+            int score = entry.score;
+            if (entry.bound & BoundExact) return i16(score);
+            if (entry.bound & BoundUpper) {
+                if (score < beta) {
+                    if (score <= alpha) return i16(score);
+                    beta = i16(score);
+                }
+            } else if (score > alpha) {
+                if (score >= beta) return i16(score);
+                alpha = i16(score);
+            }
+        }
+    }
+    if (alpha == beta) return alpha;
+
+    const u8 cply = u8(ply + 1);
+    const bool inCheck = SideToMoveInCheck();
+    st->InCheck = inCheck;
+
+    u8 newDepth = depth;
+    if (!inCheck) {
+        newDepth = u8(depth - 1);
+        if (newDepth >= 1 && beta < 32000 && NullMoveAllowed()) {
+            MakeNullMove();
+            int v = newDepth <= 2 ? -Quiescence(i16(-beta), i16(1 - beta))
+                                  : -AlphaBeta(u8(newDepth - 2), cply, i16(-beta), i16(1 - beta));
+            UnmakeNullMove();
+            if (v >= beta) return beta;
+        }
+    }
+
+    MoveList list;
+    ClearMoveList(list);
+    GenerateMoves(list);
+    ScoreMoves(list, cply, hashMove);
+
+    while (list.next < list.end) {
+        Move m = PickBest(list);
+        if (!MakeMove(m)) continue;
+        int s;
+        if (IsRepetition()) {
+            s = 0;
+        } else if (newDepth == 0) {
+            s = -Quiescence(i16(-beta), i16(-alpha));
+        } else if (bestMove == NullMove) {
+            s = -AlphaBeta(newDepth, cply, i16(-beta), i16(-alpha));
+        } else {
+            s = -AlphaBeta(newDepth, cply, i16(-alpha - 1), i16(-alpha));
+            if (s > alpha && s < beta) s = -AlphaBeta(newDepth, cply, i16(-beta), i16(-s));
+        }
+        UnmakeMove(m);
+        if (StopSearch) return 0;
+        if (s > best) {
+            if (s > alpha && s >= beta) {
+                if (!inCheck && !m.captured) RewardQuietMove(m, newDepth, cply);
+                Store(entry, m, BoundLower, depth, s, key);
+                return i16(s);
+            }
+            if (s > alpha) alpha = i16(s);
+            best = s;
+            bestMove = m;
+        }
+    }
+
+    if (bestMove == NullMove) return inCheck ? i16(cply - MateValue) : i16(0);
+    if (!inCheck && !bestMove.captured) RewardQuietMove(bestMove, newDepth, cply);
+    if (best > alpha0)
+        Store(entry, bestMove, BoundExact, depth, alpha, key);
+    else
+        Store(entry, bestMove, BoundUpper, depth, best, key);
+    return alpha;
+}

@@ -1,1 +1,73 @@
-// placeholder
+#include "search/poll.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <strings.h>
+
+#include "frontend/console.h"
+#include "moves/makemove.h"
+#include "platform/platform.h"
+#include "search/limits.h"
+
+u64 NextPollNodes = 1024;
+char PendingCommand[128];
+u8 QuitRequested = 0;
+
+bool InputAvailable() { return InputWaiting(); }
+
+namespace {
+void KeepCommand(const char* line) {
+    std::strncpy(PendingCommand, line, sizeof PendingCommand - 1);
+    PendingCommand[sizeof PendingCommand - 1] = 0;
+}
+}  // namespace
+
+bool PollInput() {
+    if (NodeCount < NextPollNodes) return false;
+    while (InputAvailable()) {
+        char line[128];
+        if (ReadInputLine(line, sizeof line) < 0) {
+            // The interface is gone: end the search; the loop then ends the program.
+            QuitRequested = 1;
+            StopSearch = 1;
+            return true;
+        }
+        LogInputLine(line);
+        if (UciMode) {
+            if (std::strcmp(line, "isready") == 0) {
+                WriteReply("readyok\n", true);
+            } else if (std::strcmp(line, "stop") == 0) {
+                StopSearch = 1;
+                return true;
+            } else if (std::strcmp(line, "quit") == 0) {
+                QuitRequested = 1;
+                StopSearch = 1;
+                return true;
+            }
+        } else if (AnalyzeMode) {
+            if (strcasecmp(line, "exit") == 0) {
+                AnalyzeMode = 0;
+                return true;
+            }
+            KeepCommand(line);
+            return true;
+        } else {
+            if (strcasecmp(line, "quit") == 0) {
+                if (LogFile) std::fclose(LogFile);
+                std::fflush(stdout);
+                std::exit(0);
+            }
+            if (std::strcmp(line, "?") == 0) {
+                StopSearch = 1;
+                return true;
+            }
+            if (std::strcmp(line, "draw") == 0) continue;
+            KeepCommand(line);
+            return true;
+        }
+    }
+    const SearchLimitsData& l = SearchLimits;
+    if (l.HardLimit && TickCount() - l.StartTime >= l.HardLimit) return true;
+    NextPollNodes = NodeCount + 1024;
+    return false;
+}

@@ -1,0 +1,20 @@
+// Keeping the single-threaded engine responsive while it searches: every 1024 made positions the
+// search looks at standard input without blocking and acts on what has arrived.
+#pragma once
+#include "board/types.h"
+
+// NodeCount value from which the next poll looks at the input.
+extern u64 NextPollNodes;
+
+// An xboard command line read during a search, for the xboard loop to process next (empty = none).
+extern char PendingCommand[128];
+
+// Set when "quit" arrives during a UCI search, and when the input has ended during any search: the
+// protocol loop finishes its reply and then ends the program.
+extern u8 QuitRequested;
+
+// True when the running search must stop. May end the process ("quit" during an xboard game search).
+bool PollInput();
+
+// True when a read from standard input would find something (or the test cannot tell).
+bool InputAvailable();
