@@ -1,1 +1,206 @@
-// placeholder
+#include "eval/evaluate.h"
+
+#include <algorithm>
+
+#include "board/attacks.h"
+#include "board/board.h"
+
+// Rows run from rank 8 (first) to rank 1 (last), files a to h.
+const i16 PassedPawnBonus[64] = {
+     0,   0,   0,   0,   0,   0,   0,   0,
+    45,  60,  55,  50,  50,  55,  60,  45,
+    25,  40,  36,  31,  31,  36,  40,  25,
+    13,  25,  22,  18,  18,  22,  25,  13,
+     6,  15,  13,  10,  10,  13,  15,   6,
+     4,   7,   6,   5,   5,   6,   7,   4,
+     4,   7,   6,   5,   5,   6,   7,   4,
+     0,   0,   0,   0,   0,   0,   0,   0,
+};
+
+const i16 KnightTable[64] = {
+    -8,  -5,  -2,   1,   1,  -2,  -5,  -8,
+    -5,   1,   3,   5,   5,   3,   1,  -5,
+     2,   7,  11,  12,  12,  11,   7,   2,
+     3,   7,  10,  12,  12,  10,   7,   3,
+     2,   6,   9,  11,  11,   9,   6,   2,
+    -2,   3,   7,   8,   8,   7,   3,  -2,
+    -5,   1,   3,   5,   5,   3,   1,  -5,
+    -8,  -5,  -2,   1,   1,  -2,  -5,  -8,
+};
+
+const i16 BishopTable[64] = {
+    -3,   0,   2,   3,   3,   2,   0,  -3,
+     0,   4,   4,   4,   4,   4,   4,   0,
+     2,   5,   7,   7,   7,   7,   5,   2,
+     3,   6,   7,  10,  10,   7,   6,   3,
+     3,   6,   8,  10,  10,   8,   6,   3,
+     2,   6,   9,   9,   9,   9,   6,   2,
+     0,   7,   7,   7,   7,   7,   7,   0,
+    -3,   0,   2,   3,   3,   2,   0,  -3,
+};
+
+// Deliberately not symmetric: the king is better off on the king side.
+const i16 KingMiddleTable[64] = {
+   -99, -99, -99, -99, -99, -99, -99, -99,
+   -99, -99, -99, -99, -99, -99, -99, -99,
+   -99, -99, -99, -99, -99, -99, -99, -99,
+   -80, -85, -90, -99, -99, -90, -85, -80,
+   -50, -55, -60, -80, -80, -60, -55, -50,
+   -20, -25, -30, -40, -40, -30, -25, -20,
+     0,  -5, -10, -20, -20,  -5,   0,   5,
+     5,  10,   0, -10, -10,   0,  15,  10,
+};
+
+const i16 KingEndTable[64] = {
+   -30, -20, -15, -10, -10, -15, -20, -30,
+   -10,   0,  25,  30,  30,  25,   0, -10,
+    -5,  25,  40,  45,  45,  40,  25,  -5,
+    -5,  25,  40,  45,  45,  40,  25,  -5,
+   -10,  20,  35,  40,  40,  35,  20, -10,
+   -15,  15,  30,  35,  35,  30,  15, -15,
+   -20,  10,  15,  20,  20,  15,  10, -20,
+   -30, -20, -15, -10, -10, -15, -20, -30,
+};
+
+namespace {
+constexpr int PawnValue = 100, KnightValue = 325, BishopValue = 325, RookValue = 500, QueenValue = 900;
+constexpr int BishopPairBonus = 30, IsolatedPawnPenalty = 10;
+constexpr int OpenFileBonus = 18, HalfOpenFileBonus = 6;
+
+// Every term below is computed for one colour, Us, and is positive when it is good for Us. The tables
+// are written for White; Black reads them on the reflected rank (Mirror).
+template <int Us>
+constexpr int Relative(int s) { return Us == White ? s : s ^ 56; }
+
+// Moves a set of squares n ranks back towards Us's own side of the board; squares pushed off the
+// board are dropped.
+template <int Us>
+constexpr Bitboard Backward(Bitboard b, int n) { return Us == White ? b << (8 * n) : b >> (8 * n); }
+
+// Shelter value of one square t for the pawns of Us: 0 with a pawn on t, 4 or 12 when the nearest pawn
+// stands one or two squares further ahead, 15 with a pawn elsewhere on the file, else 20. The pawns are
+// shifted back onto t rather than looking at t - 8 and t - 16, so no square index leaves the board.
+template <int Us>
+inline int ShelterOf(Bitboard pawns, int t) {
+    Bitboard bit = SquareBit[t];
+    if (pawns & bit) return 0;
+    if (Backward<Us>(pawns, 1) & bit) return 4;
+    if (Backward<Us>(pawns, 2) & bit) return 12;
+    return (pawns & FileMask[FileOf(t)]) ? 15 : 20;
+}
+
+// The square s counts double, its neighbours on the same rank once.
+template <int Us>
+inline u16 Shelter(int s) {
+    Bitboard pawns = Board.PieceBB[Piece<Us>(1)];
+    int f = FileOf(s);
+    int v = 2 * ShelterOf<Us>(pawns, s);
+    if (f > 0) v += ShelterOf<Us>(pawns, s - 1);
+    if (f < 7) v += ShelterOf<Us>(pawns, s + 1);
+    return u16(v);
+}
+
+// Knights, bishops, rooks and queens: stores their material in material and returns their positional
+// terms.
+template <int Us>
+inline int PieceTerms(Bitboard occ, Bitboard own, Bitboard ownPawns, Bitboard theirPawns, int& material) {
+    const Bitboard* bb = Board.PieceBB;
+    int pos = 0;
+
+    Bitboard knights = bb[Piece<Us>(2)];
+    material = KnightValue * PopCount(knights);
+    while (knights) pos += KnightTable[Relative<Us>(PopLowest(knights))];
+
+    Bitboard bishops = bb[Piece<Us>(3)];
+    material += BishopValue * PopCount(bishops);
+    if (bishops & (bishops - 1)) pos += BishopPairBonus;
+    while (bishops) {
+        int s = PopLowest(bishops);
+        // Mobility: empty squares and enemy pieces within reach.
+        pos += BishopTable[Relative<Us>(s)] + 3 * PopCount(BishopAttacksFrom(s, occ) & ~own);
+    }
+
+    Bitboard rooks = bb[Piece<Us>(4)];
+    material += RookValue * PopCount(rooks);
+    while (rooks) {
+        Bitboard file = FileMask[FileOf(PopLowest(rooks))];
+        if (!(file & ownPawns)) pos += (file & theirPawns) ? HalfOpenFileBonus : OpenFileBonus;
+    }
+
+    material += QueenValue * PopCount(bb[Piece<Us>(5)]);
+    return pos;
+}
+
+// King placement and pawn shelter. The shelter only matters while the opponent keeps a queen and more
+// than a queen's worth of pieces (theirPieces: their non-pawn material).
+template <int Us>
+inline int KingTerms(bool theyHaveQueen, int theirPieces, int castleRights) {
+    int k = LowestSquare(Board.PieceBB[Piece<Us>(6)]);
+    int r = Relative<Us>(k);
+    if (!theyHaveQueen || theirPieces <= QueenValue) return KingEndTable[r];
+
+    constexpr int KingSide = Us == White ? G2 : G7;
+    constexpr int QueenSide = Us == White ? B2 : B7;
+    int pos = KingMiddleTable[r];
+    int f = FileOf(k);
+    if (f >= 5) return pos - Shelter<Us>(KingSide);
+    if (f <= 2) return pos - Shelter<Us>(QueenSide);
+
+    // King on file d or e. The square in front of it only counts while the king is still on its own
+    // five ranks.
+    bool home = RowOf(r) >= 3;
+    int front = home ? Shelter<Us>(Us == White ? k - 8 : k + 8) : 0;
+    int rights = Us == White ? castleRights & 3 : (castleRights >> 2) & 3;  // 2 king side, 1 queen side
+    if (rights) {
+        // It may still castle: judged by the better of staying and the sides it can castle to.
+        int best = front;
+        if (rights & 2) best = std::min(best, int(Shelter<Us>(KingSide)));
+        if (rights & 1) best = std::min(best, int(Shelter<Us>(QueenSide)));
+        return pos - (front + best) / 2;
+    }
+    return home ? pos - front - 20 : pos;
+}
+
+// Isolated and passed pawns.
+template <int Us>
+inline int PawnTerms(Bitboard own, Bitboard theirs) {
+    const Bitboard* passedMask = Us == White ? WhitePassedMask : BlackPassedMask;
+    int pos = 0;
+    for (Bitboard b = own; b;) {
+        int s = PopLowest(b);
+        if (!(AdjacentFiles[s] & own)) pos -= IsolatedPawnPenalty;
+        if (!(passedMask[s] & theirs)) pos += PassedPawnBonus[Relative<Us>(s)];
+    }
+    return pos;
+}
+}  // namespace
+
+u16 WhiteShelter(Square s) { return Shelter<White>(s); }
+u16 BlackShelter(Square s) { return Shelter<Black>(s); }
+
+i16 Evaluate() {
+    const Bitboard* bb = Board.PieceBB;
+    Bitboard occ = Board.WhitePieces | Board.BlackPieces;
+    Bitboard whitePawns = bb[WhitePawn], blackPawns = bb[BlackPawn];
+
+    // Material is counted without pawns first: the king terms look at the opponent's pieces alone.
+    int matW, matB;
+    int pos = PieceTerms<White>(occ, Board.WhitePieces, whitePawns, blackPawns, matW) -
+              PieceTerms<Black>(occ, Board.BlackPieces, blackPawns, whitePawns, matB);
+    int rights = Board.CurrentState->CastleRights;
+    pos += KingTerms<White>(bb[BlackQueen] != 0, matB, rights) - KingTerms<Black>(bb[WhiteQueen] != 0, matW, rights);
+    pos += PawnTerms<White>(whitePawns, blackPawns) - PawnTerms<Black>(blackPawns, whitePawns);
+    matW += PawnValue * PopCount(whitePawns);
+    matB += PawnValue * PopCount(blackPawns);
+
+    // A side that seems ahead without pawns and at most a minor piece up cannot convert the material:
+    // it keeps only its positional advantage. An even score is left alone, so that a position and its
+    // colour-flipped twin always agree.
+    int t = pos + matW - matB;
+    if (t > 0) {
+        if (!whitePawns && matW <= matB + KnightValue) t = pos > 0 ? pos : 0;
+    } else if (t < 0) {
+        if (!blackPawns && matB <= matW + KnightValue) t = pos < 0 ? pos : 0;
+    }
+    return i16(Board.SideToMove == White ? t : -t);
+}
