@@ -71,6 +71,8 @@ Bitboard BlackPawnAttackers[64];
 Bitboard WhitePassedMask[64];
 Bitboard BlackPassedMask[64];
 Bitboard AdjacentFiles[64];
+Bitboard BishopRays[64];
+Bitboard RookRays[64];
 
 namespace {
 // Walks the rays from s one step at a time (a step must not wrap between files h and a) and stops
@@ -155,6 +157,8 @@ void InitTables() {
             Bitboard subset = Subset(RookMask[s], k);
             RookAttacks[RookOffset[s] + ((subset * RookMagic[s]) >> RookShift[s])] = SlowRookAttacks(s, subset);
         }
+        BishopRays[s] = SlowBishopAttacks(s, 0);
+        RookRays[s] = SlowRookAttacks(s, 0);
     }
 }
 

@@ -23,6 +23,8 @@ extern Bitboard BlackPawnAttackers[64];  // squares from which a Black pawn atta
 extern Bitboard WhitePassedMask[64];
 extern Bitboard BlackPassedMask[64];
 extern Bitboard AdjacentFiles[64];
+extern Bitboard BishopRays[64];  // bishop attacks from s on an empty board
+extern Bitboard RookRays[64];    // rook attacks from s on an empty board
 
 void InitTables();
 

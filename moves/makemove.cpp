@@ -47,10 +47,32 @@ void Unmake(Move m) {
     Board.SideToMove = u8(Us);
 }
 
-template <int Us>
+// Legality: the mover's king may not be attacked after the move. When the caller has stored the
+// check state of the position (InCheck) and the king was not in check, a move of another piece can
+// only expose the king along the line through its origin, so one slider lookup (or none, when the
+// origin is not on a line with the king) decides; king moves, en passant and moves out of check get
+// the full attack test.
+template <int Us, bool CheckStored>
+inline bool LeavesKingAttacked(Move m, const PositionState* old) {
+    constexpr int Them = 1 - Us;
+    const Bitboard* bb = Board.PieceBB;
+    int king = LowestSquare(bb[Piece<Us>(6)]);
+    if (CheckStored && !old->InCheck && m.to != king && m.kind != KindEnPassant) {
+        Bitboard from = SquareBit[m.from];
+        Bitboard queens = bb[Piece<Them>(5)];
+        if (BishopRays[king] & from)
+            return (BishopAttacksFrom(king, Occupancy()) & (bb[Piece<Them>(3)] | queens)) != 0;
+        if (RookRays[king] & from)
+            return (RookAttacksFrom(king, Occupancy()) & (bb[Piece<Them>(4)] | queens)) != 0;
+        return false;
+    }
+    return AttackedBy<Them>(king);
+}
+
+template <int Us, bool CheckStored>
 bool Make(Move m) {
     constexpr int Them = 1 - Us;
-    constexpr PieceCode Pawn = Piece<Us>(1), Rook = Piece<Us>(4), King = Piece<Us>(6);
+    constexpr PieceCode Pawn = Piece<Us>(1), Rook = Piece<Us>(4);
     constexpr PieceCode EnemyPawn = Piece<Them>(1);
     constexpr int Forward = Us == White ? -8 : 8;
     Bitboard& own = OwnPieces<Us>();
@@ -113,7 +135,7 @@ bool Make(Move m) {
     }
     st->HashKey = key ^ CastleKeys[rights] ^ SideKey;
 
-    if (AttackedBy<Them>(LowestSquare(bb[King]))) {
+    if (LeavesKingAttacked<Us, CheckStored>(m, old)) {
         Unmake<Us>(m);
         return false;
     }
@@ -124,12 +146,18 @@ bool Make(Move m) {
 }
 }  // namespace
 
-bool MakeWhiteMove(Move m) { return Make<White>(m); }
-bool MakeBlackMove(Move m) { return Make<Black>(m); }
+bool MakeWhiteMove(Move m) { return Make<White, false>(m); }
+bool MakeBlackMove(Move m) { return Make<Black, false>(m); }
 void UnmakeWhiteMove(Move m) { Unmake<White>(m); }
 void UnmakeBlackMove(Move m) { Unmake<Black>(m); }
 
-bool MakeMove(Move m) { return Board.SideToMove == White ? Make<White>(m) : Make<Black>(m); }
+template <int Us>
+bool MakeKnownCheck(Move m) { return Make<Us, true>(m); }
+template bool MakeKnownCheck<White>(Move);
+template bool MakeKnownCheck<Black>(Move);
+
+bool MakeMove(Move m) { return Board.SideToMove == White ? Make<White, false>(m) : Make<Black, false>(m); }
+bool MakeMoveKnownCheck(Move m) { return Board.SideToMove == White ? Make<White, true>(m) : Make<Black, true>(m); }
 void UnmakeMove(Move m) {
     if (Board.SideToMove == White)
         Unmake<Black>(m);

@@ -16,3 +16,9 @@ bool MakeMove(Move m);
 void UnmakeMove(Move m);
 
 bool SideToMoveInCheck();
+
+// The same make for callers that have stored SideToMoveInCheck() into InCheck of the current record,
+// as the full generators require: it can then skip most of the attack test. Search and perft use it.
+template <int Us>
+bool MakeKnownCheck(Move m);
+bool MakeMoveKnownCheck(Move m);

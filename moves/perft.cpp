@@ -22,7 +22,7 @@ void PerftOf(u8 depth) {
         GenerateBlackMoves(list);
     for (; list.next < list.end; ++list.next) {
         Move m = list.next->move;
-        if (!(Us == White ? MakeWhiteMove(m) : MakeBlackMove(m))) continue;
+        if (!MakeKnownCheck<Us>(m)) continue;
         if (depth > 1)
             PerftOf<1 - Us>(u8(depth - 1));
         else

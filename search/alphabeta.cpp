@@ -178,7 +178,7 @@ i16 AlphaBeta(u8 depth, u8 ply, i16 alpha, i16 beta) {
 
     while (list.next < list.end) {
         Move m = PickBest(list);
-        if (!MakeMove(m)) continue;
+        if (!MakeMoveKnownCheck(m)) continue;
         int s;
         if (IsRepetition()) {
             s = 0;

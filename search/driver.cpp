@@ -71,7 +71,7 @@ Move SearchBestMove() {
         int best = -MateValue;
         for (MoveSlot* slot = root.slots; slot < root.end; ++slot) {
             Move m = slot->move;
-            if (!MakeMove(m)) continue;
+            if (!MakeMoveKnownCheck(m)) continue;
             int s;
             if (IsRepetition()) {
                 s = 0;

@@ -12,6 +12,7 @@
 u64 NextPollNodes = 1024;
 char PendingCommand[128];
 u8 QuitRequested = 0;
+u8 IgnoreInput = 0;
 
 bool InputAvailable() { return InputWaiting(); }
 
@@ -23,8 +24,12 @@ void KeepCommand(const char* line) {
 }  // namespace
 
 bool PollInput() {
+    // Once the search has been told to stop it only unwinds: the lines still waiting belong to the
+    // protocol loop (a "position" and "go" sent right after "stop", a second xboard command after the
+    // one kept in PendingCommand) and must not be read, dropped or overwritten here.
+    if (StopSearch) return true;
     if (NodeCount < NextPollNodes) return false;
-    while (InputAvailable()) {
+    while (!IgnoreInput && InputAvailable()) {
         char line[128];
         if (ReadInputLine(line, sizeof line) < 0) {
             // The interface is gone: end the search; the loop then ends the program.

@@ -13,6 +13,9 @@ extern char PendingCommand[128];
 // protocol loop finishes its reply and then ends the program.
 extern u8 QuitRequested;
 
+// Set by benchmarks and tests that search without an interface: the poll then only checks the clock.
+extern u8 IgnoreInput;
+
 // True when the running search must stop. May end the process ("quit" during an xboard game search).
 bool PollInput();
 

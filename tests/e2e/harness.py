@@ -1,0 +1,220 @@
+"""Drives a Vorna program through pipes, the way a chess GUI does.
+
+Every test script takes --build-dir (the CMake build directory) and finds both programs there.
+Engine.expect() reads lines until one matches, with a timeout, so a hung engine fails the test
+instead of hanging it.
+"""
+import argparse
+import os
+import queue
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+
+BUILD_DIR = None
+
+# One thinking line of each protocol, with the fields as groups.
+UCI_INFO = (r"info depth (\d+) score (cp|mate) (-?\d+) time (\d+) nodes (\d+) nps (\d+) "
+            r"pv ([a-h][1-8][a-h][1-8][nbrq]?)")
+XBOARD_THINKING = r"(\d+) (-?\d+) (\d+) (\d+) ([a-h][1-8][a-h][1-8][nbrq]?)"
+MOVE_TEXT = r"[a-h][1-8][a-h][1-8][nbrq]?"
+
+
+def programs():
+    """The engine programs present in the build directory: [(name, path)]."""
+    found = []
+    for name in ("Vorna_1_12_x64", "Vorna_1_12_w32"):
+        path = os.path.join(BUILD_DIR, name)
+        if os.path.exists(path):
+            found.append((name, path))
+    return found
+
+
+class Engine:
+    """One running engine process with a reader thread collecting its output lines."""
+
+    protocol = None  # "uci" or "xboard" once start_uci() or start_xboard() has set it up
+
+    def __init__(self, path, workdir=None, args=()):
+        self.own_workdir = workdir is None
+        self.workdir = workdir or tempfile.mkdtemp(prefix="vorna-e2e-")
+        self.proc = subprocess.Popen([path, *args], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                     stderr=subprocess.PIPE, cwd=self.workdir, bufsize=0)
+        self.lines = queue.Queue()
+        self.seen = []
+        self.reader = threading.Thread(target=self._read, daemon=True)
+        self.reader.start()
+
+    def _read(self):
+        for raw in self.proc.stdout:
+            self.lines.put(raw.decode("latin-1").rstrip("\r\n"))
+        self.lines.put(None)
+
+    def send(self, *lines):
+        for line in lines:
+            self.proc.stdin.write((line + "\n").encode("latin-1"))
+        self.proc.stdin.flush()
+
+    def send_raw(self, data):
+        self.proc.stdin.write(data)
+        self.proc.stdin.flush()
+
+    def close_input(self):
+        try:
+            self.proc.stdin.close()
+        except BrokenPipeError:
+            pass
+
+    def read_line(self, timeout=10.0):
+        """Next output line, or None at the end of output; fails after timeout seconds."""
+        try:
+            line = self.lines.get(timeout=timeout)
+        except queue.Empty:
+            raise AssertionError("engine said nothing for %.1f s; last lines: %r" % (timeout, self.seen[-10:]))
+        if line is not None:
+            self.seen.append(line)
+        return line
+
+    def expect(self, pattern, timeout=10.0):
+        """Reads lines until one matches the regular expression; returns (match, lines read)."""
+        deadline = time.monotonic() + timeout
+        got = []
+        while True:
+            left = deadline - time.monotonic()
+            if left <= 0:
+                raise AssertionError("no line matching %r within %.1f s; got %r" % (pattern, timeout, got[-15:]))
+            line = self.read_line(left)
+            if line is None:
+                raise AssertionError("output ended before a line matching %r; got %r" % (pattern, got[-15:]))
+            got.append(line)
+            m = re.fullmatch(pattern, line)
+            if m:
+                return m, got
+
+    def drain(self, timeout=10.0):
+        """Reads everything up to the end of output."""
+        got = []
+        while True:
+            line = self.read_line(timeout)
+            if line is None:
+                return got
+            got.append(line)
+
+    def wait(self, timeout=10.0):
+        """Exit status; fails if the process is still running after timeout seconds."""
+        try:
+            return self.proc.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            raise AssertionError("engine did not exit within %.1f s" % timeout)
+
+    def kill(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        """Kills the process if it still runs and removes the working directory it was given."""
+        self.kill()
+        for stream in (self.proc.stdin, self.proc.stdout, self.proc.stderr):
+            try:
+                stream.close()
+            except (OSError, ValueError):
+                pass
+        if self.own_workdir:
+            shutil.rmtree(self.workdir, ignore_errors=True)
+        return False
+
+    def read_for(self, seconds):
+        """Every line written within the next seconds (fewer at the end of output); never fails."""
+        deadline = time.monotonic() + seconds
+        got = []
+        while True:
+            left = deadline - time.monotonic()
+            if left <= 0:
+                return got
+            try:
+                line = self.lines.get(timeout=left)
+            except queue.Empty:
+                return got
+            if line is None:
+                self.lines.put(None)  # later reads see the end of output too
+                return got
+            self.seen.append(line)
+            got.append(line)
+
+    def sync(self, token="sync"):
+        """A round trip through the command loop: "isready" in UCI mode, "ping" in xboard mode.
+        Returns the lines written before the answer."""
+        if self.protocol == "uci":
+            self.send("isready")
+            return self.expect("readyok")[1][:-1]
+        self.send("ping " + token)
+        return self.expect("pong " + re.escape(token))[1][:-1]
+
+    def log(self, name):
+        with open(os.path.join(self.workdir, name), encoding="latin-1") as f:
+            return f.read().splitlines()
+
+
+def run(input_bytes, path, timeout=60, cwd=None):
+    """Runs a program with all of its input at once; returns (exit status, stdout lines)."""
+    with tempfile.TemporaryDirectory(prefix="vorna-e2e-") as scratch:
+        res = subprocess.run([path], input=input_bytes, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                             timeout=timeout, cwd=cwd or scratch)
+    return res.returncode, res.stdout.decode("latin-1").splitlines()
+
+
+def start_uci(path, workdir=None):
+    """An engine past "uci" and its "uciok"; returns it with the lines read (banner and identification)."""
+    engine = Engine(path, workdir)
+    engine.protocol = "uci"
+    engine.send("uci")
+    return engine, engine.expect("uciok")[1]
+
+
+def start_xboard(path, workdir=None):
+    """An engine past "xboard" and "protover 2"; returns it with the lines read (banner and features)."""
+    engine = Engine(path, workdir)
+    engine.protocol = "xboard"
+    engine.send("xboard", "protover 2")
+    return engine, engine.expect("feature done=1")[1]
+
+
+def legal_moves(fen):
+    """The legal moves of a position (FEN text) in coordinate notation, as the perft tool lists them."""
+    tool = os.path.join(BUILD_DIR, "vorna-perft")
+    res = subprocess.run([tool, fen, "1", "divide"], stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=30)
+    moves = set()
+    for line in res.stdout.decode("latin-1").splitlines():
+        m = re.fullmatch(r"(%s): 1" % MOVE_TEXT, line.strip())
+        if m:
+            moves.add(m.group(1))
+    if res.returncode != 0:
+        raise AssertionError("perft tool failed on %r: %s" % (fen, res.stderr.decode("latin-1")))
+    return moves
+
+
+def elapsed_ms(start):
+    return (time.monotonic() - start) * 1000.0
+
+
+def main():
+    """Entry point for test scripts: parses --build-dir, then runs unittest."""
+    global BUILD_DIR
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build-dir", required=True)
+    args, rest = parser.parse_known_args()
+    BUILD_DIR = os.path.abspath(args.build_dir)
+    if not programs():
+        print("no engine program in", BUILD_DIR)
+        sys.exit(1)
+    unittest.main(argv=[sys.argv[0], *rest], verbosity=2)
