@@ -72,7 +72,7 @@ int SearchBench(int depth) {
 // Evaluations per second over every bench position and the positions one legal move away, and the
 // rate of quiescence nodes for full-window quiescence searches of the same positions.
 int EvalBench() {
-    const int rounds = 20000;
+    const int rounds = 200000;
     volatile int sink = 0;
     u64 evals = 0, qnodes = 0;
     u32 evalMs = 0, qMs = 0;

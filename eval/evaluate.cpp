@@ -69,6 +69,22 @@ constexpr int OpenFileBonus = 18, HalfOpenFileBonus = 6;
 
 // Every term below is computed for one colour, Us, and is positive when it is good for Us. The tables
 // are written for White; Black reads them on the reflected rank (Mirror).
+constexpr Bitboard FileMaskA = 0x0101010101010101ull, FileMaskH = 0x8080808080808080ull;
+
+// Each set square copied to every square below it (towards rank 1) or above it (towards rank 8).
+constexpr Bitboard FillTowardsRank1(Bitboard b) {
+    b |= b << 8;
+    b |= b << 16;
+    return b | b << 32;
+}
+constexpr Bitboard FillTowardsRank8(Bitboard b) {
+    b |= b >> 8;
+    b |= b >> 16;
+    return b | b >> 32;
+}
+// The whole file of every set square.
+constexpr Bitboard FillFiles(Bitboard b) { return FillTowardsRank1(FillTowardsRank8(b)); }
+
 template <int Us>
 constexpr int Relative(int s) { return Us == White ? s : s ^ 56; }
 
@@ -161,16 +177,19 @@ inline int KingTerms(bool theyHaveQueen, int theirPieces, int castleRights) {
     return home ? pos - front - 20 : pos;
 }
 
-// Isolated and passed pawns.
+// Isolated and passed pawns, worked out for all pawns at once: a pawn is isolated when no own pawn
+// stands on a neighbouring file, and passed when no enemy pawn stands ahead of it on its own or a
+// neighbouring file, i.e. when it is outside the squares behind every enemy pawn's front span.
 template <int Us>
 inline int PawnTerms(Bitboard own, Bitboard theirs) {
-    const Bitboard* passedMask = Us == White ? WhitePassedMask : BlackPassedMask;
-    int pos = 0;
-    for (Bitboard b = own; b;) {
-        int s = PopLowest(b);
-        if (!(AdjacentFiles[s] & own)) pos -= IsolatedPawnPenalty;
-        if (!(passedMask[s] & theirs)) pos += PassedPawnBonus[Relative<Us>(s)];
-    }
+    constexpr Bitboard NotFileA = ~FileMaskA, NotFileH = ~FileMaskH;
+    Bitboard ownFiles = FillFiles(own);
+    Bitboard isolated = own & ~(((ownFiles & NotFileH) << 1) | ((ownFiles & NotFileA) >> 1));
+    // Squares strictly behind an enemy pawn, from Us's point of view, on its file and both neighbours.
+    Bitboard behind = Us == White ? FillTowardsRank1(theirs << 8) : FillTowardsRank8(theirs >> 8);
+    behind |= ((behind & NotFileH) << 1) | ((behind & NotFileA) >> 1);
+    int pos = -IsolatedPawnPenalty * PopCount(isolated);
+    for (Bitboard passed = own & ~behind; passed;) pos += PassedPawnBonus[Relative<Us>(PopLowest(passed))];
     return pos;
 }
 }  // namespace
