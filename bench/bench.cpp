@@ -108,6 +108,7 @@ int PerftBench() {
 int main(int argc, char** argv) {
     InitTables();
     InitZobrist();
+    PrepareTransTable();
     const char* what = argc > 1 ? argv[1] : "search";
     if (std::strcmp(what, "search") == 0) return SearchBench(argc > 2 ? std::atoi(argv[2]) : 9);
     if (std::strcmp(what, "eval") == 0) return EvalBench();

@@ -9,6 +9,7 @@
 #include "frontend/xboard.h"
 #include "moves/perft.h"
 #include "platform/platform.h"
+#include "search/search.h"
 
 int main() {
     std::fputs(VORNA_NAME "\n(c) the Vorna developers; a free chess engine for UCI and xboard interfaces\n",
@@ -17,6 +18,7 @@ int main() {
     InitTables();
     InitZobrist();
     SetBoard(StartFen);
+    PrepareTransTable();
 
     char modeWord[32];
     if (ReadInputWord(modeWord, sizeof modeWord) < 0) return 0;

@@ -8,6 +8,9 @@ namespace {
 template <int Us>
 inline Bitboard& OwnPieces() { return Us == White ? Board.WhitePieces : Board.BlackPieces; }
 
+// Kinds other than these two move one piece and maybe take one on the target square.
+constexpr u8 SpecialKinds = 15 | KindCastling | KindEnPassant;
+
 template <int Us>
 void Unmake(Move m) {
     constexpr PieceCode Pawn = Piece<Us>(1), Rook = Piece<Us>(4);
@@ -16,32 +19,45 @@ void Unmake(Move m) {
     Bitboard& enemy = OwnPieces<1 - Us>();
     PieceCode* mailbox = Board.Mailbox;
     Bitboard* bb = Board.PieceBB;
-    Bitboard fromTo = SquareBit[m.from] | SquareBit[m.to];
-    if (m.kind & 15) {
-        bb[m.kind] ^= SquareBit[m.to];
-        bb[Pawn] ^= SquareBit[m.from];
-        mailbox[m.from] = Pawn;
-    } else {
-        PieceCode p = mailbox[m.to];
-        bb[p] ^= fromTo;
-        mailbox[m.from] = p;
-    }
+    const int from = m.from, to = m.to;
+    Bitboard fromTo = SquareBit[from] | SquareBit[to];
     own ^= fromTo;
-    mailbox[m.to] = 0;
-    if (m.captured) {
-        int victim = m.kind == KindEnPassant ? m.to - Forward : m.to;
-        mailbox[victim] = m.captured;
-        bb[m.captured] ^= SquareBit[victim];
-        enemy ^= SquareBit[victim];
-    }
-    if (m.kind == KindCastling) {
-        int corner = m.to > m.from ? m.to + 1 : m.to - 2;
-        int rookTo = m.to > m.from ? m.to - 1 : m.to + 1;
-        Bitboard both = SquareBit[corner] | SquareBit[rookTo];
-        bb[Rook] ^= both;
-        own ^= both;
-        mailbox[corner] = Rook;
-        mailbox[rookTo] = 0;
+    if (!(m.kind & SpecialKinds)) {
+        PieceCode p = mailbox[to];
+        bb[p] ^= fromTo;
+        mailbox[from] = p;
+        mailbox[to] = m.captured;
+        if (m.captured) {
+            bb[m.captured] ^= SquareBit[to];
+            enemy ^= SquareBit[to];
+        }
+    } else {
+        if (m.kind & 15) {
+            bb[m.kind] ^= SquareBit[to];
+            bb[Pawn] ^= SquareBit[from];
+            mailbox[from] = Pawn;
+        } else {
+            PieceCode p = mailbox[to];
+            bb[p] ^= fromTo;
+            mailbox[from] = p;
+        }
+        mailbox[to] = 0;
+        if (m.captured) {
+            // the en-passant victim stands behind the target square
+            int victim = m.kind == KindEnPassant ? to - Forward : to;
+            mailbox[victim] = m.captured;
+            bb[m.captured] ^= SquareBit[victim];
+            enemy ^= SquareBit[victim];
+        }
+        if (m.kind == KindCastling) {
+            int corner = to > from ? to + 1 : to - 2;
+            int rookTo = to > from ? to - 1 : to + 1;
+            Bitboard both = SquareBit[corner] | SquareBit[rookTo];
+            bb[Rook] ^= both;
+            own ^= both;
+            mailbox[corner] = Rook;
+            mailbox[rookTo] = 0;
+        }
     }
     --Board.CurrentState;
     Board.SideToMove = u8(Us);
@@ -88,50 +104,64 @@ bool Make(Move m) {
     st->CastleRights = rights;
     u64 key = old->HashKey ^ CastleKeys[old->CastleRights] ^ EpKeys[old->EpSquare];
 
-    if (m.captured) {
-        if (m.kind == KindEnPassant) {
-            // the en-passant victim stands behind the target square
-            int victim = to - Forward;
-            mailbox[victim] = 0;
-            enemy ^= SquareBit[victim];
-            bb[EnemyPawn] ^= SquareBit[victim];
-            key ^= PieceSquareKeys[EnemyPawn][victim];
-        } else {
+    Bitboard fromTo = SquareBit[from] | SquareBit[to];
+    own ^= fromTo;
+    if (!(m.kind & SpecialKinds)) {
+        PieceCode p = mailbox[from];
+        if (m.captured) {
             PieceCode c = mailbox[to];
             bb[c] ^= SquareBit[to];
             enemy ^= SquareBit[to];
             key ^= PieceSquareKeys[c][to];
         }
-    }
-    Bitboard fromTo = SquareBit[from] | SquareBit[to];
-    if (m.kind & 15) {
-        bb[Pawn] ^= SquareBit[from];
-        bb[m.kind] ^= SquareBit[to];
-        mailbox[to] = m.kind;
-        key ^= PieceSquareKeys[Pawn][from] ^ PieceSquareKeys[m.kind][to];
-    } else {
-        PieceCode p = mailbox[from];
         bb[p] ^= fromTo;
         mailbox[to] = p;
+        mailbox[from] = 0;
         key ^= PieceSquareKeys[p][from] ^ PieceSquareKeys[p][to];
-    }
-    mailbox[from] = 0;
-    own ^= fromTo;
-    if (m.kind == KindDoublePush) {
-        st->EpSquare = u8(to - Forward);
-        key ^= EpKeys[to - Forward];
-    } else {
         st->EpSquare = 0;
-    }
-    if (m.kind == KindCastling) {
-        int corner = to > from ? to + 1 : to - 2;
-        int rookTo = to > from ? to - 1 : to + 1;
-        Bitboard both = SquareBit[corner] | SquareBit[rookTo];
-        bb[Rook] ^= both;
-        own ^= both;
-        mailbox[rookTo] = Rook;
-        mailbox[corner] = 0;
-        key ^= PieceSquareKeys[Rook][corner] ^ PieceSquareKeys[Rook][rookTo];
+        if (m.kind == KindDoublePush) {
+            st->EpSquare = u8(to - Forward);
+            key ^= EpKeys[to - Forward];
+        }
+    } else {
+        if (m.captured) {
+            if (m.kind == KindEnPassant) {
+                // the en-passant victim stands behind the target square
+                int victim = to - Forward;
+                mailbox[victim] = 0;
+                enemy ^= SquareBit[victim];
+                bb[EnemyPawn] ^= SquareBit[victim];
+                key ^= PieceSquareKeys[EnemyPawn][victim];
+            } else {
+                PieceCode c = mailbox[to];
+                bb[c] ^= SquareBit[to];
+                enemy ^= SquareBit[to];
+                key ^= PieceSquareKeys[c][to];
+            }
+        }
+        if (m.kind & 15) {
+            bb[Pawn] ^= SquareBit[from];
+            bb[m.kind] ^= SquareBit[to];
+            mailbox[to] = m.kind;
+            key ^= PieceSquareKeys[Pawn][from] ^ PieceSquareKeys[m.kind][to];
+        } else {
+            PieceCode p = mailbox[from];
+            bb[p] ^= fromTo;
+            mailbox[to] = p;
+            key ^= PieceSquareKeys[p][from] ^ PieceSquareKeys[p][to];
+        }
+        mailbox[from] = 0;
+        st->EpSquare = 0;
+        if (m.kind == KindCastling) {
+            int corner = to > from ? to + 1 : to - 2;
+            int rookTo = to > from ? to - 1 : to + 1;
+            Bitboard both = SquareBit[corner] | SquareBit[rookTo];
+            bb[Rook] ^= both;
+            own ^= both;
+            mailbox[rookTo] = Rook;
+            mailbox[corner] = 0;
+            key ^= PieceSquareKeys[Rook][corner] ^ PieceSquareKeys[Rook][rookTo];
+        }
     }
     st->HashKey = key ^ CastleKeys[rights] ^ SideKey;
 

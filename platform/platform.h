@@ -27,3 +27,7 @@ bool InputWaiting();
 
 // True once a read has met the end of input.
 bool InputEnded();
+
+// Asks the system to back a large, rarely-touched table with large pages (fewer TLB misses when it is
+// probed at random). Touches nothing; a no-op where the system offers no such hint.
+void AdviseLargePages(void* start, size_t bytes);

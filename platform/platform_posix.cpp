@@ -1,4 +1,5 @@
 #include <poll.h>
+#include <sys/mman.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -43,4 +44,13 @@ bool RawInputWaiting() {
     int r = poll(&p, 1, 0);
     if (r < 0) return errno != EINTR;  // a failing test counts as input waiting
     return r > 0;                      // readable, hung up or in error: a read will not block
+}
+
+void AdviseLargePages(void* start, size_t bytes) {
+#ifdef MADV_HUGEPAGE
+    madvise(start, bytes, MADV_HUGEPAGE);
+#else
+    (void)start;
+    (void)bytes;
+#endif
 }

@@ -3,11 +3,15 @@
 #include "board/board.h"
 #include "moves/makemove.h"
 #include "moves/movegen.h"
+#include "platform/platform.h"
 #include "search/limits.h"
 #include "search/poll.h"
 #include "search/search.h"
 
-TransEntry TransTable[TransTableSize];  // zero-initialised: its pages are only touched when used
+// Zero-initialised, so its pages are only touched when used; aligned for large pages.
+alignas(1 << 21) TransEntry TransTable[TransTableSize];
+
+void PrepareTransTable() { AdviseLargePages(TransTable, sizeof TransTable); }
 KillerPair Killers[KillerPlies];
 u16 History[13][64];
 

@@ -18,6 +18,8 @@ struct TransEntry {
 inline constexpr u32 TransTableSize = 1u << 23;
 // Never cleared: entries survive from search to search and game to game.
 extern TransEntry TransTable[TransTableSize];
+// Hints the system to back the table with large pages; touches nothing. Called once at start-up.
+void PrepareTransTable();
 
 struct KillerPair {
     Move first;
