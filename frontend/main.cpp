@@ -12,6 +12,7 @@
 #include "search/search.h"
 
 int main() {
+    PreparePlatform();
     std::fputs(VORNA_NAME "\n(c) the Vorna developers; a free chess engine for UCI and xboard interfaces\n",
                stdout);
     std::fflush(stdout);

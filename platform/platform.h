@@ -5,6 +5,11 @@
 #include <cstddef>
 #include <cstdint>
 
+// Called once at start-up. xboard interrupts its engines with SIGINT before every move unless told
+// otherwise; the engine ignores it (it polls its input instead), and it ignores SIGPIPE so that a GUI
+// that has gone away cannot kill it in the middle of a write.
+void PreparePlatform();
+
 // Monotonic milliseconds, wrapping in 32 bits; elapsed times are unsigned 32-bit differences.
 uint32_t TickCount();
 

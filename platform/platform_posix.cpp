@@ -1,4 +1,5 @@
 #include <poll.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <time.h>
 #include <unistd.h>
@@ -8,6 +9,11 @@
 
 #include "platform/platform.h"
 #include "platform/platform_raw.h"
+
+void PreparePlatform() {
+    signal(SIGINT, SIG_IGN);
+    signal(SIGPIPE, SIG_IGN);
+}
 
 uint32_t TickCount() {
     timespec ts;
