@@ -197,7 +197,11 @@ void XboardLoop() {
             // leaves an analysis that had already ended by itself
             AnalyzeMode = 0;
         } else if (is("random") || is("hint") || is("bk") || is("result") || is("otim") || is("computer") ||
-                   is("accepted") || is("rejected") || is("draw") || is(".")) {
+                   is("accepted") || is("rejected") || is("draw")) {
+        } else if (is("?") || is(".")) {
+            // "move now" and the analysis status request, arriving just after the search they were
+            // meant for has ended: nothing to do, and no "Illegal move" that the interface could take
+            // for the refusal of its last move
         } else {
             OpponentMove(command);
         }
