@@ -62,7 +62,7 @@ void WaitForStop() {
     }
 }
 
-// A clock value: one at or below zero means the flag is about to fall, so the move must be instant.
+// A clock value or a time for the move: one at or below zero means the move must be instant.
 u32 ClockValue(const char* token) {
     long long v = ReadNumber(token);
     return v <= 0 ? 1u : v > 0xFFFFFFFFll ? 0xFFFFFFFFu : u32(v);
@@ -92,7 +92,7 @@ void Go(Tokenizer& t) {
         else if (std::strcmp(token, "depth") == 0)
             l.MaxDepth = u8(ReadNumber(NextToken(t, " ")));
         else if (std::strcmp(token, "movetime") == 0)
-            l.MoveTime = PlainValue(NextToken(t, " "));
+            l.MoveTime = ClockValue(NextToken(t, " "));  // 0 would read as no limit at all
         else if (std::strcmp(token, "infinite") == 0)
             infinite = true;
     }
