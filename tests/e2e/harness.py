@@ -124,6 +124,7 @@ class Engine:
     def __exit__(self, *exc):
         """Kills the process if it still runs and removes the working directory it was given."""
         self.kill()
+        self.reader.join(5)  # the output ends with the process
         for stream in (self.proc.stdin, self.proc.stdout, self.proc.stderr):
             try:
                 stream.close()
