@@ -20,18 +20,20 @@ void PerftOf(u8 depth) {
         GenerateWhiteMoves(list);
     else
         GenerateBlackMoves(list);
-    for (; list.next < list.end; ++list.next) {
-        Move m = list.next->move;
+    u64 leaves = 0;
+    for (const MoveSlot* slot = list.slots; slot < list.end; ++slot) {
+        Move m = slot->move;
         if (!MakeKnownCheck<Us>(m)) continue;
         if (depth > 1)
             PerftOf<1 - Us>(u8(depth - 1));
         else
-            ++PerftCount;
+            ++leaves;
         if (Us == White)
             UnmakeWhiteMove(m);
         else
             UnmakeBlackMove(m);
     }
+    PerftCount += leaves;
 }
 
 struct SuiteEntry {
