@@ -65,3 +65,8 @@ bool InputWaiting() {
 }
 
 bool InputEnded() { return Ended && Start >= End; }
+
+void ResetInputReader() {
+    Start = End = 0;
+    Ended = false;
+}

@@ -5,3 +5,7 @@
 long RawRead(char* buf, unsigned long n);
 // True when a raw read would not block (data waiting, end of input, or the test cannot tell).
 bool RawInputWaiting();
+
+// Forgets everything the buffered reader holds, the end-of-input mark included, so that the next read
+// starts on fresh raw input. For harnesses that run the protocol loops on one input after another.
+void ResetInputReader();
