@@ -36,3 +36,7 @@ bool InputEnded();
 // Asks the system to back a large, rarely-touched table with large pages (fewer TLB misses when it is
 // probed at random). Touches nothing; a no-op where the system offers no such hint.
 void AdviseLargePages(void* start, size_t bytes);
+
+// Ends the process at once with the given status through the normal exit path (open streams are
+// flushed and closed). Harnesses that run the protocol loops in-process link their own in its place.
+[[noreturn]] void ExitProgram(int status);

@@ -59,8 +59,9 @@ bool PollInput() {
         } else {
             if (strcasecmp(line, "quit") == 0) {
                 if (LogFile) std::fclose(LogFile);
+                LogFile = nullptr;
                 std::fflush(stdout);
-                std::exit(0);
+                ExitProgram(0);
             }
             if (std::strcmp(line, "?") == 0) {
                 StopSearch = 1;
