@@ -38,6 +38,8 @@ bool PollInput() {
             return true;
         }
         LogInputLine(line);
+        // An empty line, or one of blanks only, is no command here either: it must not end the search.
+        if (line[std::strspn(line, " ")] == 0) continue;
         if (UciMode) {
             if (std::strcmp(line, "isready") == 0) {
                 WriteReply("readyok\n", true);
