@@ -314,6 +314,17 @@ class XboardTest(unittest.TestCase):
                     print("%s: move %.1f ms after ?" % (name, ms))
                     self.assertLess(ms, 1000)
                     self.assertIn(move, legal_moves(START))
+                with self.subTest(program=name, command="empty lines"):
+                    e.send("new", "go")
+                    e.expect(XBOARD_THINKING)
+                    time.sleep(0.1)
+                    e.send("", "   ")  # no command: the search goes on
+                    lines = e.read_for(0.3)
+                    self.assertFalse([l for l in lines if not re.fullmatch(XBOARD_THINKING, l)], lines)
+                    e.send("?")
+                    self.assertIn(engine_move(e)[0], legal_moves(START))
+                    log = e.log(name + "_wb.log")
+                    self.assertIn(["> ", ">    "], [log[i:i + 2] for i in range(len(log))])
                 with self.subTest(program=name, command="new"):
                     e.send("e7e5")  # the engine thinks for White
                     e.expect(XBOARD_THINKING)
@@ -393,6 +404,11 @@ class XboardTest(unittest.TestCase):
                         if m.group(5) in legal_moves(AFTER_E4) and m.group(1) == "1":
                             break
                     time.sleep(0.1)
+                    e.send("", "  ")  # no command: the analysis goes on without starting again
+                    lines = e.read_for(0.3)
+                    self.assertTrue(all(re.fullmatch(XBOARD_THINKING, l) for l in lines), lines)
+                    depths = [int(l.split()[0]) for l in lines]
+                    self.assertEqual(depths, sorted(depths), "the analysis started again")
                     e.send(".", "bk", "hint")  # each ends the search and the analysis starts again
                     e.expect(XBOARD_THINKING)
                     time.sleep(0.1)
