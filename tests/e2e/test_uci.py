@@ -229,9 +229,12 @@ class UciTest(unittest.TestCase):
                         print("%s: %s (%s) answered after %.0f ms" % (name, go, position, ms))
                         self.assertIn(move, legal_moves(fen))
                         self.assertLess(ms, 1000)
-                with self.subTest(program=name, go="depth and movetime"):
-                    _, lines = self.search(e, "position startpos", "go depth 4 movetime 5000")
-                    self.assertEqual(max(int(re.fullmatch(UCI_INFO, l).group(1)) for l in lines), 4)
+                for go in ["go depth 4 movetime 5000", "go searchmoves e2e4 d2d4 nodes 100 mate 2 ponder depth 4",
+                           "go depth 4 wtime 60000 btime 60000 winc 0 binc 0 movestogo 30"]:
+                    with self.subTest(program=name, go=go):
+                        move, lines = self.search(e, "position startpos", go)
+                        self.assertIn(move, legal_moves(START))
+                        self.assertEqual(max(int(re.fullmatch(UCI_INFO, l).group(1)) for l in lines), 4)
 
     def test_infinite_search_stop_and_isready(self):
         for name, path in harness.programs():

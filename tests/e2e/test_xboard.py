@@ -463,12 +463,22 @@ class XboardTest(unittest.TestCase):
                     e.sync("1")
                     e.send("new", "sd 2", "e2e4")
                     move, thinking = engine_move(e)
+                    e.send("force", "undo", "sd 100", "go")  # a command during the search is logged once
+                    thinking2 = e.expect(XBOARD_THINKING)[1]
+                    e.send("ping 2")
+                    move2, more = engine_move(e)
+                    thinking2 += more
+                    e.expect("pong 2")
                     e.send("quit")
                     self.assertEqual(e.wait(), 0)
-                    self.assertEqual(e.log(name + "_wb.log"),
-                                     ["> protover 2", "> new", "> force", "> e2e5", "Illegal move: e2e5", "> f2f3",
-                                      "> e7e5", "> g2g4", "> d8h4", "> ping 1", "pong 1", "> new", "> sd 2",
-                                      "> e2e4"] + thinking + ["move " + move, "> quit"])
+                    log = e.log(name + "_wb.log")
+                    expected = (["> protover 2", "> new", "> force", "> e2e5", "Illegal move: e2e5", "> f2f3", "> e7e5",
+                                 "> g2g4", "> d8h4", "> ping 1", "pong 1", "> new", "> sd 2", "> e2e4"] + thinking +
+                                ["move " + move, "> force", "> undo", "> sd 100", "> go"])
+                    self.assertEqual(log[:len(expected)], expected)
+                    self.assertEqual([l for l in log[len(expected):] if not re.fullmatch(XBOARD_THINKING, l)],
+                                     ["> ping 2", "move " + move2, "pong 2", "> quit"])
+                    self.assertEqual([l for l in log[len(expected):] if re.fullmatch(XBOARD_THINKING, l)], thinking2)
 
     def test_long_games_and_lines(self):
         knights = ["g1f3", "g8f6", "f3g1", "f6g8"]
