@@ -38,39 +38,43 @@ bool PollInput() {
             return true;
         }
         LogInputLine(line);
-        // An empty line, or one of blanks only, is no command here either: it must not end the search.
-        if (line[std::strspn(line, " ")] == 0) continue;
+        // Blanks around a command do not count, as in the protocol loops; an empty line, or one of
+        // blanks only, is no command here either and must not end the search.
+        char* command = line + std::strspn(line, " ");
+        size_t length = std::strlen(command);
+        while (length > 0 && command[length - 1] == ' ') command[--length] = 0;
+        if (length == 0) continue;
         if (UciMode) {
-            if (std::strcmp(line, "isready") == 0) {
+            if (std::strcmp(command, "isready") == 0) {
                 WriteReply("readyok\n", true);
-            } else if (std::strcmp(line, "stop") == 0) {
+            } else if (std::strcmp(command, "stop") == 0) {
                 StopSearch = 1;
                 return true;
-            } else if (std::strcmp(line, "quit") == 0) {
+            } else if (std::strcmp(command, "quit") == 0) {
                 QuitRequested = 1;
                 StopSearch = 1;
                 return true;
             }
         } else if (AnalyzeMode) {
-            if (strcasecmp(line, "exit") == 0) {
+            if (strcasecmp(command, "exit") == 0) {
                 AnalyzeMode = 0;
                 return true;
             }
-            KeepCommand(line);
+            KeepCommand(command);
             return true;
         } else {
-            if (strcasecmp(line, "quit") == 0) {
+            if (strcasecmp(command, "quit") == 0) {
                 if (LogFile) std::fclose(LogFile);
                 LogFile = nullptr;
                 std::fflush(stdout);
                 ExitProgram(0);
             }
-            if (std::strcmp(line, "?") == 0) {
+            if (std::strcmp(command, "?") == 0) {
                 StopSearch = 1;
                 return true;
             }
-            if (std::strcmp(line, "draw") == 0) continue;
-            KeepCommand(line);
+            if (std::strcmp(command, "draw") == 0) continue;
+            KeepCommand(command);
             return true;
         }
     }

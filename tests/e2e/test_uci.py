@@ -246,12 +246,15 @@ class UciTest(unittest.TestCase):
                     time.sleep(0.2)
                     for _ in range(3):
                         start = time.monotonic()
-                        lines = e.sync()
+                        e.send("", "   ", "stop_", "Stop", "isready")
+                        lines = e.expect("readyok")[1][:-1]
                         print("%s: readyok during a search after %.1f ms" % (name, harness.elapsed_ms(start)))
                         self.assertFalse([l for l in lines if l.startswith("bestmove")], lines)
+                    e.send(" isready  ")  # blanks around a command do not count
+                    self.assertEqual([l for l in e.expect("readyok")[1] if not re.fullmatch(UCI_INFO, l)], ["readyok"])
                     self.assertFalse([l for l in e.read_for(0.3) if not re.fullmatch(UCI_INFO, l)])
                     start = time.monotonic()
-                    e.send("stop")
+                    e.send("stop ")
                     move, _ = bestmove(e)
                     ms = harness.elapsed_ms(start)
                     print("%s: bestmove %.1f ms after stop" % (name, ms))

@@ -308,7 +308,10 @@ class XboardTest(unittest.TestCase):
                     e.expect(XBOARD_THINKING)
                     time.sleep(0.1)
                     start = time.monotonic()
-                    e.send("draw", "?")  # "draw" changes nothing
+                    e.send("draw", " draw  ")  # changes nothing
+                    lines = e.read_for(0.2)
+                    self.assertFalse([l for l in lines if not re.fullmatch(XBOARD_THINKING, l)], lines)
+                    e.send(" ? ")
                     move, _ = engine_move(e)
                     ms = harness.elapsed_ms(start)
                     print("%s: move %.1f ms after ?" % (name, ms))
@@ -329,7 +332,7 @@ class XboardTest(unittest.TestCase):
                     e.send("e7e5")  # the engine thinks for White
                     e.expect(XBOARD_THINKING)
                     time.sleep(0.1)
-                    e.send("new", "sd 2")
+                    e.send("new ", "sd 2")  # blanks around a command do not count
                     lines = e.sync()
                     self.assertFalse([l for l in lines if not re.fullmatch(XBOARD_THINKING, l)], lines)
                     e.send("e2e4")  # a new game: the engine is Black
