@@ -415,7 +415,7 @@ class XboardTest(unittest.TestCase):
                     e.send(".", "bk", "hint")  # each ends the search and the analysis starts again
                     e.expect(XBOARD_THINKING)
                     time.sleep(0.1)
-                    e.send("exit", "ping 1")
+                    e.send("Exit", "ping 1")  # any case during the search
                     lines = e.expect("pong 1")[1][:-1]
                     self.assertFalse([l for l in lines if not re.fullmatch(XBOARD_THINKING, l)], lines)
                     self.assertEqual(e.read_for(0.3), [], "the analysis has ended")
@@ -436,6 +436,14 @@ class XboardTest(unittest.TestCase):
                     time.sleep(0.1)
                     e.send("quit")
                     e.drain()
+                    self.assertEqual(e.wait(), 0)
+            with self.subTest(program=name, what="end of input in analysis"):
+                e, _ = start_xboard(path)
+                with e:
+                    e.send("analyze")
+                    e.expect(XBOARD_THINKING)
+                    e.close_input()
+                    self.assertFalse([l for l in e.drain() if not re.fullmatch(XBOARD_THINKING, l)])
                     self.assertEqual(e.wait(), 0)
 
     def test_thinking_lines(self):
