@@ -114,6 +114,14 @@ class XboardTest(unittest.TestCase):
                     self.assertPosition(e, START)
                     self.assertPlays(e, ["E2E4"])  # any case
                     self.assertPosition(e, AFTER_E4)
+                for fen, refused, played, after in [
+                        ("r3k2r/8/8/8/8/8/4q3/R3K2R w KQkq -", "e1g1", "e1e2", "r3k2r/8/8/8/8/8/4K3/R6R b kq -"),
+                        ("r3kr2/8/8/8/8/8/8/R3K2R w KQq -", "e1g1", "e1c1", "r3kr2/8/8/8/8/8/8/2KR3R b q -")]:
+                    with self.subTest(program=name, position=fen):  # castling out of or through check
+                        e.send("setboard " + fen, "force", refused)
+                        self.assertEqual(e.sync(), ["Illegal move: " + refused])
+                        self.assertPlays(e, [played])
+                        self.assertPosition(e, after)
                 with self.subTest(program=name, position="pinned"):
                     e.send("setboard " + PINNED, "force", "e2d3")
                     self.assertEqual(e.sync(), ["Illegal move: e2d3"])
