@@ -33,6 +33,14 @@ bool InputWaiting();
 // True once a read has met the end of input.
 bool InputEnded();
 
+// Alignment for a table handed to AdviseLargePages: one large page where the system has them
+// (Windows object files cannot align beyond 8 KiB, and the hint is a no-op there).
+#ifdef _WIN32
+inline constexpr size_t LargePageAlignment = 4096;
+#else
+inline constexpr size_t LargePageAlignment = size_t(1) << 21;
+#endif
+
 // Asks the system to back a large, rarely-touched table with large pages (fewer TLB misses when it is
 // probed at random). Touches nothing; a no-op where the system offers no such hint.
 void AdviseLargePages(void* start, size_t bytes);

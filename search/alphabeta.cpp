@@ -9,7 +9,7 @@
 #include "search/search.h"
 
 // Zero-initialised, so its pages are only touched when used; aligned for large pages.
-alignas(1 << 21) TransEntry TransTable[TransTableSize];
+alignas(LargePageAlignment) TransEntry TransTable[TransTableSize];
 
 void PrepareTransTable() { AdviseLargePages(TransTable, sizeof TransTable); }
 KillerPair Killers[KillerPlies];
