@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# Tests the Windows programs under Wine: installs Wine (64- and 32-bit) when it is missing, sets up a
+# fresh Wine prefix in a temporary directory, cross-builds both programs (tools/build-windows.sh) and
+# runs tests/e2e/test_windows.py against them. Run as root on a Debian machine.
+#
+#   tools/test-windows.sh [LINUX_BUILD_DIR]
+#
+# The Linux program Vorna_1_12_x64 gives the expected thinking lines: from LINUX_DIR when given (its
+# target is brought up to date there), else from a build of its own in build-win-ref/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+start=$(date +%s)
+stamp() { echo "== $1 ($(( $(date +%s) - start )) s)"; }
+
+installed() { [ "$(dpkg-query -W -f='${Status}' "$1" 2>/dev/null || true)" = "install ok installed" ]; }
+
+need=()
+for pkg in wine wine64 wine32:i386 python3 g++ cmake make; do
+  installed "$pkg" || need+=("$pkg")
+done
+if [ ${#need[@]} -gt 0 ]; then
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "test-windows: missing packages: ${need[*]}; run as root to install them" >&2
+    exit 1
+  fi
+  echo "test-windows: installing ${need[*]}"
+  log=$(mktemp /tmp/vorna-wine-install.XXXXXX.log)
+  if ! {
+      { dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386; } &&
+      apt-get update -qq &&
+      DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${need[@]}"
+    } >"$log" 2>&1; then
+    tail -n 30 "$log" >&2
+    echo "test-windows: installing ${need[*]} failed (log: $log)" >&2
+    exit 1
+  fi
+  for pkg in "${need[@]}"; do
+    installed "$pkg" || { echo "test-windows: $pkg is still not installed (log: $log)" >&2; exit 1; }
+  done
+fi
+stamp "Wine installed"
+
+# A fresh prefix, made after both Wine architectures are installed. No Mono or Gecko: the programs
+# are console programs.
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml="
+WINEPREFIX=$(mktemp -d /tmp/vorna-wineprefix.XXXXXX)
+export WINEPREFIX
+cleanup() {
+  wineserver -k >/dev/null 2>&1 || true
+  rm -rf "$WINEPREFIX"
+}
+trap cleanup EXIT
+wineboot -i >/dev/null 2>&1
+wineserver -w
+stamp "Wine prefix $WINEPREFIX ready"
+
+bash tools/build-windows.sh
+stamp "Windows programs built"
+
+if [ $# -ge 1 ]; then
+  ref=$1
+else
+  ref=build-win-ref
+  cmake -S . -B "$ref" -DCMAKE_BUILD_TYPE=Release -DVORNA_W32=OFF -DVORNA_TESTS=OFF >/dev/null
+fi
+cmake --build "$ref" -j"$(nproc)" --target Vorna_1_12_x64
+stamp "Linux reference program in $ref built"
+
+python3 tests/e2e/test_windows.py --win64-dir build-win64 --win32-dir build-win32 --linux-build-dir "$ref"
+stamp "Windows tests passed"
