@@ -20,4 +20,6 @@ cmake --build build-asan -j"$jobs"
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
    ctest --output-on-failure --timeout 1800 -E 'gui')
 
+bash tools/test-windows.sh build-test  # the Windows programs, cross-built with MinGW-w64, under Wine
+
 echo "== all tests passed in $(( $(date +%s) - start )) s"
