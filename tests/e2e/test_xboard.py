@@ -315,10 +315,10 @@ class XboardTest(unittest.TestCase):
                     e.send("new", "st 60", "go")
                     e.expect(XBOARD_THINKING)
                     time.sleep(0.1)
-                    start = time.monotonic()
                     e.send("draw", " draw  ")  # changes nothing
                     lines = e.read_for(0.2)
                     self.assertFalse([l for l in lines if not re.fullmatch(XBOARD_THINKING, l)], lines)
+                    start = time.monotonic()
                     e.send(" ? ")
                     move, _ = engine_move(e)
                     ms = harness.elapsed_ms(start)
