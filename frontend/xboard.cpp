@@ -162,7 +162,8 @@ void XboardLoop() {
             double seconds = inc ? std::atof(inc) : 0.0;
             l.Increment = seconds > 0 && seconds < 4e6 ? u32(seconds * 1000) : 0;
         } else if (is("st")) {
-            l.MoveTime = u32(ReadNumber(NextToken(t, " ")) * 1000);
+            long long seconds = ReadNumber(NextToken(t, " "));
+            l.MoveTime = seconds <= 0 ? 0u : seconds > 4000000ll ? 4000000000u : u32(seconds * 1000);
         } else if (is("sd")) {
             l.MaxDepth = u8(ReadNumber(NextToken(t, " ")));
         } else if (is("time")) {
