@@ -303,6 +303,8 @@ class XboardBadInput(unittest.TestCase):
                     self.assertEqual(e.sync("2"), [])
                     e.send_raw(b"\xff\xfe\n")                        # a word that is no move
                     e.expect("Illegal move: \xff\xfe")
+                    e.send_raw(b"\r\r\n")                             # one CR is removed, one stays
+                    e.expect("Illegal move: ")
                     e.send_raw(b"e2e4\x00\xffjunk\r\n")              # a NUL byte ends the word
                     self.assertEqual(e.sync("3"), [])
                     self.assert_moves(e, ["e7e5"], ["e2e4"])
