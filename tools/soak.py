@@ -284,7 +284,12 @@ def check_announcements(players, board, verdict, reason, seen, timeout):
             continue  # thinking: whatever it says comes with its move
         if on_move:
             e.send("new")  # ends a search that it started without writing its move
-        said = [m for m in map(RESULT.fullmatch, e.sync(timeout)) if m]
+        lines = e.sync(timeout)
+        if on_move:
+            # a search that ended just before "new" arrived: its move lies beyond the game
+            moved = [i for i, line in enumerate(lines) if line.startswith("move ")]
+            lines = lines[:moved[0]] if moved else lines
+        said = [m for m in map(RESULT.fullmatch, lines) if m]
         if said and verdict is None:
             raise Fault("%s announced %r but the game goes on (%s)" % (e.name, said[0].group(0), board.fen()))
         for m in said:
