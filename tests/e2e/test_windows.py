@@ -5,7 +5,7 @@ chess interface does: Wine cannot peek a pipe that comes from Linux, so a progra
 from one would only ever see its input through blocking reads. Checked for both programs: a UCI
 session with the same thinking lines as the Linux program, "go infinite" and "stop", "isready" answered
 while a search runs, an xboard session, "quit" during an xboard search, standard input from a file,
-and the log file names.
+the log file names, and the same search commands typed on a console.
 
     python3 tests/e2e/test_windows.py [--win64-dir build-win64] [--win32-dir build-win32]
                                       [--linux-build-dir build]
@@ -15,12 +15,16 @@ is a failure. tools/test-windows.sh installs Wine, builds the programs and runs 
 """
 import argparse
 import os
+import pty
 import re
+import select
+import signal
 import shutil
 import subprocess
 import sys
 import tempfile
 import time
+import tty
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -260,6 +264,32 @@ class WindowsTest(unittest.TestCase):
                     self.assertEqual(info, ref_info)
                 self.assertEqual(sorted(os.listdir(cwd)), sorted(["commands.txt", name + "_uci.log"]))
 
+    def test_console_input(self):
+        # On a console the search looks for a key press instead of peeking a pipe: it goes on while
+        # nothing is typed, and a typed line is read and answered in the middle of the search.
+        for name, program, _ in PROGRAMS:
+            with self.subTest(program=name), tempfile.TemporaryDirectory(prefix="vorna-win-") as cwd, \
+                    Console(program, cwd) as c:
+                c.expect("Vorna1.12" + name[-3:], START)
+                c.type("uci\n")
+                c.expect("uciok")
+                c.type("position startpos\ngo infinite\n")
+                _, m = c.expect(r"infodepth([6-9]|\d\d)score")
+                searching = m.end()
+                c.type("isready\n")
+                text, m = c.expect("readyok")
+                self.assertNotIn("bestmove", text[searching:m.start()])
+                c.type("stop\n")
+                c.expect("bestmove[a-h][1-8][a-h][1-8]")
+                c.type("quit\n")
+                self.assertEqual(c.wait(), 0)
+                with open(os.path.join(cwd, name + "_uci.log"), encoding="latin-1") as f:
+                    log = [l for l in f.read().splitlines() if not l.startswith("info ")]
+                self.assertEqual(len(log), 7, log)
+                self.assertEqual(log[:5] + log[6:], ["> position startpos", "> go infinite", "> isready", "readyok",
+                                                     "> stop", "> quit"])
+                self.assertRegex(log[5], r"bestmove [a-h][1-8][a-h][1-8]")
+
     def test_log_name_is_the_program_name(self):
         # Directory and extension are cut from the program's own path, at the last backslash and the
         # last dot; the log goes to the working directory, not beside the program.
@@ -274,6 +304,74 @@ class WindowsTest(unittest.TestCase):
                     self.assertEqual(os.listdir(e.workdir), ["My.Engine.v2_wb.log"])
                     self.assertEqual(e.log("My.Engine.v2_wb.log"), ["> ping 1", "pong 1", "> quit"])
                 self.assertEqual(os.listdir(place), ["My.Engine.v2.exe"])
+
+
+class Console:
+    """A program started on a console: Wine's console on a terminal of its own (a pseudo-terminal in
+    raw mode, so that Enter arrives as a carriage return however early it is typed). Wine draws the
+    screen with escape sequences and cursor moves, so the text is compared without them and without
+    white space."""
+
+    DRAWING = re.compile(rb"\x1b\[[0-9;?]*[A-Za-z]|\x1b\][^\x07]*\x07|\s")
+
+    def __init__(self, program, workdir):
+        self.screen = b""
+        self.pid, self.fd = pty.fork()
+        if self.pid == 0:  # the child: becomes Wine running the program
+            try:
+                tty.setraw(0)
+                os.chdir(workdir)
+                os.execvp(WINE, [WINE, program])
+            finally:
+                os._exit(127)
+
+    def type(self, text):
+        os.write(self.fd, text.replace("\n", "\r").encode())
+
+    def expect(self, pattern, timeout=STEP):
+        """Waits until the text drawn so far matches the pattern; returns (text, match)."""
+        deadline = time.monotonic() + timeout
+        while True:
+            text = self.DRAWING.sub(b"", self.screen).decode("latin-1")
+            m = re.search(pattern, text)
+            if m:
+                return text, m
+            left = deadline - time.monotonic()
+            if left <= 0:
+                raise AssertionError("console: no %r within %.0f s; screen ends %r" % (pattern, timeout, text[-300:]))
+            if select.select([self.fd], [], [], min(left, 0.2))[0]:
+                try:
+                    data = os.read(self.fd, 65536)
+                except OSError:
+                    data = b""
+                if not data:
+                    raise AssertionError("console: program ended before %r; screen ends %r" % (pattern, text[-300:]))
+                self.screen += data
+
+    def wait(self, timeout=STEP):
+        """Exit status; fails if the program is still running after timeout seconds."""
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            pid, status = os.waitpid(self.pid, os.WNOHANG)
+            if pid:
+                self.pid = None
+                return os.waitstatus_to_exitcode(status)
+            if select.select([self.fd], [], [], 0.1)[0]:
+                try:
+                    os.read(self.fd, 65536)
+                except OSError:
+                    pass
+        raise AssertionError("console: program did not end within %.0f s" % timeout)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        if self.pid:
+            os.kill(self.pid, signal.SIGKILL)
+            os.waitpid(self.pid, 0)
+        os.close(self.fd)
+        return False
 
 
 def main():
