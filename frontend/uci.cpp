@@ -8,6 +8,7 @@
 #include "frontend/identity.h"
 #include "moves/makemove.h"
 #include "moves/notation.h"
+#include "platform/platform.h"
 #include "search/limits.h"
 #include "search/poll.h"
 #include "search/search.h"
@@ -120,8 +121,11 @@ void UciLoop() {
         if (std::strcmp(command, "quit") == 0) return;
         if (std::strcmp(command, "isready") == 0)
             WriteReply("readyok\n", true);
-        else if (std::strcmp(command, "position") == 0)
+        else if (std::strcmp(command, "position") == 0) {
+            // Moves beyond the buffer are lost; say so, since the position may then not be the game's.
+            if (InputLineWasCut()) Info("position line too long, cut after 8191 characters", "");
             Position(t);
+        }
         else if (std::strcmp(command, "go") == 0)
             Go(t);
         // "debug", "setoption", "ucinewgame" and every unknown command: nothing.

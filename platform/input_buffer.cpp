@@ -7,6 +7,7 @@ namespace {
 char Buffer[65536];
 size_t Start = 0, End = 0;
 bool Ended = false;
+bool LineCut = false;
 
 // Makes at least one byte available; false at the end of input.
 bool Fill() {
@@ -26,12 +27,16 @@ bool Fill() {
 int ReadInputLine(char* buf, size_t cap) {
     size_t len = 0;
     bool any = false;
+    LineCut = false;
     for (;;) {
         if (!Fill()) break;
         any = true;
         char c = Buffer[Start++];
         if (c == '\n') break;
-        if (len + 1 < cap) buf[len++] = c;
+        if (len + 1 < cap)
+            buf[len++] = c;
+        else if (c != '\r')
+            LineCut = true;
     }
     if (len > 0 && buf[len - 1] == '\r') --len;
     if (cap) buf[len] = 0;
@@ -70,3 +75,5 @@ void ResetInputReader() {
     Start = End = 0;
     Ended = false;
 }
+
+bool InputLineWasCut() { return LineCut; }

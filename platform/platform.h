@@ -22,6 +22,9 @@ bool ExecutableBaseName(char* out, size_t cap);
 // discarded. Returns the length, or -1 at the end of input when nothing was read.
 int ReadInputLine(char* buf, size_t cap);
 
+// True when the last line ReadInputLine returned was cut to fit its buffer.
+bool InputLineWasCut();
+
 // Skips white space (blanks, tabs, line ends) and reads one word, leaving the rest of its line unread.
 // Returns the length (a longer word is cut, its rest discarded), or -1 at the end of input.
 int ReadInputWord(char* buf, size_t cap);
