@@ -22,11 +22,21 @@ fens=(
   "8/4p1p1/8/1r3P1K/kp5R/3P4/2P5/8 b - - 0 1|7"
 )
 
-echo "== Vorna perft suite ($engine)"
-t0=$(now)
-echo perft | "$engine" | grep -E "^depth" | sed 's/^/  /'
-t1=$(now)
-ours=$(echo "$t1 - $t0" | bc -l)
+suite() {  # runs one program's perft suite; prints its lines and sets $took
+  echo "== Vorna perft suite ($1)"
+  local t0 t1
+  t0=$(now)
+  echo perft | "$1" | grep -E "^depth" | sed 's/^/  /'
+  t1=$(now)
+  took=$(echo "$t1 - $t0" | bc -l)
+}
+suite "$engine"
+ours=$took
+ours32=""
+if [ -x "$build/Vorna_1_12_w32" ]; then
+  suite "$build/Vorna_1_12_w32"
+  ours32=$took
+fi
 
 echo "== Stockfish bulk-counting perft ($("$sf" <<<quit | head -1))"
 t0=$(now)
@@ -38,5 +48,8 @@ done
 t1=$(now)
 theirs=$(echo "$t1 - $t0" | bc -l)
 
-printf '== %s: Vorna %.2f s, Stockfish %.2f s, ratio Vorna/Stockfish %.2f\n' "$(date -u +%Y-%m-%d)" \
-  "$ours" "$theirs" "$(echo "$ours / $theirs" | bc -l)"
+printf '== %s on %s (%s cores, load %s)\n' "$(date -u +%Y-%m-%d)" "$(uname -m)" "$(nproc)" "$(cut -d' ' -f1 /proc/loadavg)"
+printf '   Vorna_1_12_x64 %.2f s, Stockfish %.2f s, ratio %.2f\n' "$ours" "$theirs" "$(echo "$ours / $theirs" | bc -l)"
+if [ -n "$ours32" ]; then
+  printf '   Vorna_1_12_w32 %.2f s, Stockfish %.2f s, ratio %.2f\n' "$ours32" "$theirs" "$(echo "$ours32 / $theirs" | bc -l)"
+fi
