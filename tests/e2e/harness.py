@@ -35,6 +35,19 @@ def programs():
     return found
 
 
+def configured(name):
+    """Whether the build directory was configured to build the program: the sanitizer build and a
+    configure with -DVORNA_W32=OFF leave out the 32-bit one."""
+    if name != "Vorna_1_12_w32":
+        return True
+    try:
+        with open(os.path.join(BUILD_DIR, "CMakeCache.txt")) as f:
+            cache = f.read()
+    except OSError:
+        return True
+    return "VORNA_SANITIZE:BOOL=ON" not in cache and "VORNA_W32:BOOL=OFF" not in cache
+
+
 class Engine:
     """One running engine process with a reader thread collecting its output lines."""
 

@@ -205,7 +205,7 @@ class PolyglotGames(unittest.TestCase):
     def run_named(self, name):
         progs = dict(harness.programs())
         if name not in progs:
-            if gui_tools.in_ci():
+            if gui_tools.in_ci() and harness.configured(name):
                 self.fail("%s was not built" % name)
             self.skipTest("%s was not built" % name)
         self.check_program(name, progs[name])
