@@ -144,6 +144,9 @@ bool SetBoard(const char* text) {
         return false;
     }
     SetBoardError = "";
+    // The set-up position is never an earlier occurrence for the repetition rules. Trimming a long game
+    // can leave an ordinary move's record at the bottom of the stack, so this is written, not assumed.
+    st->Reversible = 0;
 
     st->InCheck = Board.SideToMove == White ? AttackedByBlack(KingSquare(White)) : AttackedByWhite(KingSquare(Black));
 
