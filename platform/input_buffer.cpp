@@ -1,5 +1,5 @@
-// The buffered standard-input reader shared by every platform; only the raw read and the
-// non-blocking peek come from the platform file.
+// What every platform shares: the buffered standard-input reader (only the raw read and the
+// non-blocking peek come from the platform file) and cutting a program path down to its name.
 #include "platform/platform_raw.h"
 #include "platform/platform.h"
 
@@ -77,3 +77,17 @@ void ResetInputReader() {
 }
 
 bool InputLineWasCut() { return LineCut; }
+
+void CutToBaseName(const char* path, char* out, unsigned long cap) {
+    const char* name = path;
+    for (const char* p = path; *p; ++p)
+        if (*p == '/' || *p == '\\') name = p + 1;
+    const char* end = name;
+    while (*end) ++end;
+    for (const char* p = name; *p; ++p)
+        if (*p == '.') end = p;
+    unsigned long len = (unsigned long)(end - name);
+    if (len >= cap) len = cap - 1;
+    for (unsigned long i = 0; i < len; ++i) out[i] = name[i];
+    out[len] = 0;
+}

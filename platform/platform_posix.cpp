@@ -26,14 +26,7 @@ bool ExecutableBaseName(char* out, size_t cap) {
     ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
     if (n <= 0 || cap == 0) return false;
     path[n] = 0;
-    const char* name = path;
-    for (const char* p = path; *p; ++p)
-        if (*p == '/' || *p == '\\') name = p + 1;
-    size_t len = std::strlen(name);
-    if (const char* dot = std::strrchr(name, '.')) len = size_t(dot - name);
-    if (len >= cap) len = cap - 1;
-    std::memcpy(out, name, len);
-    out[len] = 0;
+    CutToBaseName(path, out, cap);
     return true;
 }
 

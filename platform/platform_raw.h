@@ -9,3 +9,7 @@ bool RawInputWaiting();
 // Forgets everything the buffered reader holds, the end-of-input mark included, so that the next read
 // starts on fresh raw input. For harnesses that run the protocol loops on one input after another.
 void ResetInputReader();
+
+// The file name of a path without directory (after the last '/' or '\\') and without extension (cut
+// at the last dot), into out (at most cap - 1 characters and a terminating zero; cap > 0).
+void CutToBaseName(const char* path, char* out, unsigned long cap);

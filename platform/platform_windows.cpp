@@ -39,14 +39,7 @@ bool ExecutableBaseName(char* out, size_t cap) {
     // 0 is a failure; a full buffer means the path was cut (and may lack its terminating zero).
     if (n == 0 || n >= sizeof path || cap == 0) return false;
     path[n] = 0;
-    const char* name = path;
-    for (const char* p = path; *p; ++p)
-        if (*p == '\\' || *p == '/') name = p + 1;
-    size_t len = std::strlen(name);
-    if (const char* dot = std::strrchr(name, '.')) len = size_t(dot - name);
-    if (len >= cap) len = cap - 1;
-    std::memcpy(out, name, len);
-    out[len] = 0;
+    CutToBaseName(path, out, cap);
     return true;
 }
 
