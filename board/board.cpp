@@ -71,6 +71,21 @@ u64 FullHashKey() {
 
 void ComputeHashKey() { Board.CurrentState->HashKey = FullHashKey(); }
 
+int EarlierOccurrences(int enough) {
+    const PositionState* stack = Board.StateStack;
+    int n = StateIndex();
+    if (n < 4) return 0;
+    for (int i = n - 3; i <= n; ++i)
+        if (!stack[i].Reversible) return 0;
+    int found = 0;
+    for (int j = n - 4; j >= 0; j -= 2) {
+        if (!stack[j].Reversible) break;
+        if (stack[j].HashKey == stack[n].HashKey && ++found == enough) break;
+        if (j > 0 && !stack[j - 1].Reversible) break;
+    }
+    return found;
+}
+
 void SquareName(int s, char* out) {
     out[0] = char('a' + FileOf(s));
     out[1] = char('8' - RowOf(s));

@@ -49,6 +49,11 @@ inline int KingSquare(int colour) {
 }
 inline int StateIndex() { return int(Board.CurrentState - Board.StateStack); }
 
+// Earlier occurrences of the current position in its reversible chain, counting stops at `enough`.
+// Only positions an even number of plies back (at least four) are compared, and a position counts only
+// while every record from it up to the current one was reached by a reversible move.
+int EarlierOccurrences(int enough);
+
 // Text name of a square ("e3"); out needs 3 bytes.
 void SquareName(int s, char* out);
 

@@ -19,22 +19,8 @@ bool HasNoLegalMove() {
     return true;
 }
 
-// Threefold repetition over the reversible chain: a position counts only while every record from it
-// up to the current one was reached by a reversible move.
-bool IsRepetitionDraw() {
-    const PositionState* stack = Board.StateStack;
-    int n = StateIndex();
-    if (n < 4) return false;
-    for (int i = n - 3; i <= n; ++i)
-        if (!stack[i].Reversible) return false;
-    int count = 1;
-    for (int j = n - 4; j >= 0; j -= 2) {
-        if (!stack[j].Reversible) break;
-        if (stack[j].HashKey == stack[n].HashKey) ++count;
-        if (j > 0 && !stack[j - 1].Reversible) break;
-    }
-    return count >= 3;
-}
+// Threefold repetition: the current position and two earlier occurrences in its reversible chain.
+bool IsRepetitionDraw() { return EarlierOccurrences(2) >= 2; }
 
 namespace {
 bool FiftyMoves() {

@@ -76,20 +76,8 @@ bool NullMoveAllowed() {
     return PopCount(bb[BlackKnight] | bb[BlackBishop]) > 1;
 }
 
-bool IsRepetition() {
-    const PositionState* stack = Board.StateStack;
-    int n = StateIndex();
-    if (n < 4) return false;
-    for (int i = n - 3; i <= n; ++i)
-        if (!stack[i].Reversible) return false;
-    u64 key = stack[n].HashKey;
-    for (int j = n - 4; j >= 0; j -= 2) {
-        if (!stack[j].Reversible) return false;
-        if (stack[j].HashKey == key) return true;
-        if (j > 0 && !stack[j - 1].Reversible) return false;
-    }
-    return false;
-}
+// One earlier occurrence is enough for the search.
+bool IsRepetition() { return EarlierOccurrences(1) > 0; }
 
 void ScoreMoves(MoveList& list, u8 cply, Move hashMove) {
     const PieceCode* mailbox = Board.Mailbox;
