@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/test_support.h"
 #include "board/attacks.h"
 #include "board/board.h"
 #include "board/fen.h"
@@ -15,19 +16,7 @@
 
 namespace {
 
-void InitOnce() {
-    static bool done = [] {
-        InitTables();
-        InitZobrist();
-        return true;
-    }();
-    (void)done;
-}
 
-Bitboard Bit(int s) { return Bitboard(1) << s; }
-
-// Square from its name, e.g. "e3".
-int Sq(const char* name) { return ('8' - name[1]) * 8 + (name[0] - 'a'); }
 
 Bitboard Squares(std::initializer_list<const char*> names) {
     Bitboard b = 0;

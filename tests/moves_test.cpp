@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/test_support.h"
 #include "board/attacks.h"
 #include "board/board.h"
 #include "board/fen.h"
@@ -19,17 +20,6 @@
 
 namespace {
 
-void InitOnce() {
-    static bool done = [] {
-        InitTables();
-        InitZobrist();
-        return true;
-    }();
-    (void)done;
-}
-
-Bitboard Bit(int s) { return Bitboard(1) << s; }
-int Sq(const char* name) { return ('8' - name[1]) * 8 + (name[0] - 'a'); }
 int TypeOf(int code) { return (code - 1) % 6 + 1; }  // 1 pawn .. 6 king
 
 std::string Text(Move m) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/test_support.h"
 #include "board/attacks.h"
 #include "board/board.h"
 #include "board/fen.h"
@@ -18,15 +19,6 @@
 #include "moves/perft.h"
 
 namespace {
-
-void InitOnce() {
-    static bool done = [] {
-        InitTables();
-        InitZobrist();
-        return true;
-    }();
-    (void)done;
-}
 
 struct EpdLine {
     int line;

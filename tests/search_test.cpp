@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "tests/test_support.h"
 #include "board/attacks.h"
 #include "board/board.h"
 #include "board/fen.h"
@@ -25,7 +26,6 @@
 
 namespace {
 
-int Sq(const char* name) { return ('8' - name[1]) * 8 + (name[0] - 'a'); }
 
 std::string Text(Move m) {
     char buf[6];

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/test_support.h"
 #include "board/attacks.h"
 #include "board/board.h"
 #include "board/fen.h"
@@ -15,7 +16,6 @@
 
 namespace {
 
-int Sq(const char* name) { return ('8' - name[1]) * 8 + (name[0] - 'a'); }
 int TypeOf(int code) { return (code - 1) % 6 + 1; }  // 1 pawn .. 6 king
 
 std::string Text(Move m) {
