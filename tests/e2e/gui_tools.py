@@ -22,6 +22,8 @@ import threading
 import time
 import unittest
 
+import harness
+
 EXTRA_TOOL_DIRS = ("/usr/games", "/usr/local/games")
 
 
@@ -68,7 +70,7 @@ WRAPPER_TEMPLATE = r'''#!%(python)s
 # Launches the engine and records its life: start, signals received, exit status.
 import os, signal, subprocess, sys, time
 
-ENGINE = %(engine)r
+ENGINE = %(engine)r  # the argument list that starts the engine
 STATUS = %(status)r
 
 def note(text):
@@ -95,7 +97,7 @@ if int_inherited != signal.SIG_IGN:
     signal.signal(signal.SIGINT, forward)
 signal.signal(signal.SIGTERM, noted)
 signal.signal(signal.SIGHUP, noted)
-child = subprocess.Popen([ENGINE])
+child = subprocess.Popen(ENGINE)
 note("start %%d" %% child.pid)
 status = child.wait()
 note("exit %%d" %% status)
@@ -110,7 +112,7 @@ class StatusWrapper:
         self.path = os.path.join(directory, "engine-launcher")
         self.status_path = os.path.join(directory, "engine-status.txt")
         with open(self.path, "w") as f:
-            f.write(WRAPPER_TEMPLATE % {"python": sys.executable, "engine": engine_path,
+            f.write(WRAPPER_TEMPLATE % {"python": sys.executable, "engine": harness.command(engine_path),
                                         "status": self.status_path})
         os.chmod(self.path, 0o755)
 

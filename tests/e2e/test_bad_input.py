@@ -68,7 +68,7 @@ def engine_move(engine, timeout=30):
 
 
 def run_with_stderr(data, path, cwd, timeout=60):
-    res = subprocess.run([path], input=data, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout,
+    res = subprocess.run(harness.command(path), input=data, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout,
                          cwd=cwd)
     return res.returncode, res.stdout.decode("latin-1").splitlines(), res.stderr.decode("latin-1")
 
@@ -369,7 +369,7 @@ class UnwritableLog(unittest.TestCase):
                     os.setgid(65534)
                     os.setuid(65534)
             try:
-                res = subprocess.run([path], input=data, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                res = subprocess.run(harness.command(path), input=data, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                      cwd=cwd, timeout=60, preexec_fn=demote)
             except PermissionError:
                 self.skipTest("the program cannot be run as nobody from here")

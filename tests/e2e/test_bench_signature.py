@@ -14,7 +14,7 @@ GOLDEN_NODES = "7242532"
 
 
 def bench(path):
-    out = subprocess.run([path, "search", str(DEPTH)], stdout=subprocess.PIPE, stdin=subprocess.DEVNULL,
+    out = subprocess.run(harness.command(path, "search", str(DEPTH)), stdout=subprocess.PIPE, stdin=subprocess.DEVNULL,
                          timeout=600, check=True).stdout.decode()
     nodes = re.search(r"total nodes (\d+)", out).group(1)
     signature = re.search(r"signature (\d+)", out).group(1)

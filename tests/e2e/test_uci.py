@@ -210,7 +210,7 @@ class UciTest(unittest.TestCase):
                     print("%s: go movetime 300 answered after %.0f ms" % (name, ms))
                     self.assertIn(move, legal_moves(START))
                     self.assertGreaterEqual(ms, 290)
-                    self.assertLess(ms, 1300)
+                    self.assertLess(ms, harness.budget(path, 1300))
                 # A clock at or below zero means a move at once; only the mover's clock counts.
                 for position, fen, go in [("position startpos", START, "go wtime 0 btime 0"),
                                           ("position startpos", START, "go movetime 0"),
@@ -228,7 +228,7 @@ class UciTest(unittest.TestCase):
                         ms = harness.elapsed_ms(start)
                         print("%s: %s (%s) answered after %.0f ms" % (name, go, position, ms))
                         self.assertIn(move, legal_moves(fen))
-                        self.assertLess(ms, 1000)
+                        self.assertLess(ms, harness.budget(path, 1000))
                 for go in ["go depth 4 movetime 5000", "go searchmoves e2e4 d2d4 nodes 100 mate 2 ponder depth 4",
                            "go depth 4 wtime 60000 btime 60000 winc 0 binc 0 movestogo 30"]:
                     with self.subTest(program=name, go=go):
@@ -258,7 +258,7 @@ class UciTest(unittest.TestCase):
                     move, _ = bestmove(e)
                     ms = harness.elapsed_ms(start)
                     print("%s: bestmove %.1f ms after stop" % (name, ms))
-                    self.assertLess(ms, 1000)
+                    self.assertLess(ms, harness.budget(path, 1000))
                     self.assertIn(move, legal_moves(AFTER_E4))
                     self.assertEqual(e.sync(), [], "one bestmove only; stop outside a search is silent")
 

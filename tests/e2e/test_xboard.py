@@ -84,7 +84,7 @@ class XboardTest(unittest.TestCase):
                     ms = harness.elapsed_ms(start)
                     print("%s: reply under st 1 after %.0f ms" % (name, ms))
                     self.assertIn(move, legal_moves(AFTER_E4))
-                    self.assertLess(ms, 2000)
+                    self.assertLess(ms, harness.budget(path, 2000))
                     self.assertTrue(lines and all(re.fullmatch(XBOARD_THINKING, l) for l in lines), lines)
                 with self.subTest(program=name, what="go"):
                     e.send("new", "sd 3", "go")
@@ -100,7 +100,7 @@ class XboardTest(unittest.TestCase):
                         ms = harness.elapsed_ms(start)
                         print("%s: reply with time %s after %.0f ms" % (name, clock, ms))
                         self.assertIn(move, legal_moves(AFTER_E4))
-                        self.assertLess(ms, 1000)
+                        self.assertLess(ms, harness.budget(path, 1000))
 
     def test_illegal_moves_change_nothing(self):
         for name, path in harness.programs():
@@ -323,7 +323,7 @@ class XboardTest(unittest.TestCase):
                     move, _ = engine_move(e)
                     ms = harness.elapsed_ms(start)
                     print("%s: move %.1f ms after ?" % (name, ms))
-                    self.assertLess(ms, 1000)
+                    self.assertLess(ms, harness.budget(path, 1000))
                     self.assertIn(move, legal_moves(START))
                 with self.subTest(program=name, command="empty lines"):
                     e.send("new", "go")
