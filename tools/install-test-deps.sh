@@ -6,6 +6,10 @@
 set -u
 
 PACKAGES="g++-multilib cmake python3 libgtest-dev polyglot xboard xvfb fairymax"
+# The 32-bit program runs under qemu-user where the kernel does not run 32-bit programs (tools/run32).
+if [ "$("$(dirname "$0")/run32" --kernel)" != yes ]; then
+    PACKAGES="$PACKAGES qemu-user"
+fi
 LOG=${VORNA_DEPS_LOG:-/tmp/vorna-install-test-deps.log}
 
 missing=""

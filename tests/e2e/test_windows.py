@@ -7,7 +7,7 @@ session with the same thinking lines as the Linux program, "go infinite" and "st
 while a search runs, an xboard session, "quit" during an xboard search, standard input from a file,
 the log file names, and the same search commands typed on a console.
 
-    python3 tests/e2e/test_windows.py [--win64-dir build-win64] [--win32-dir build-win32]
+    python3 tests/e2e/test_windows.py [--win64-dir build-win64] [--win32-dir build-win32 | --no-win32]
                                       [--linux-build-dir build]
 
 Skips when the programs or Wine are missing, unless the environment variable CI is set, where that
@@ -380,6 +380,8 @@ def main():
     parser.add_argument("--build-dir", help="ignored; the Windows programs have build directories of their own")
     parser.add_argument("--win64-dir", default=os.path.join(ROOT, "build-win64"))
     parser.add_argument("--win32-dir", default=os.path.join(ROOT, "build-win32"))
+    parser.add_argument("--no-win32", action="store_true",
+                        help="test the 64-bit program only (a kernel that does not run 32-bit programs)")
     parser.add_argument("--linux-build-dir", default=os.path.join(ROOT, "build"),
                         help="Linux build whose Vorna_1_12_x64 gives the expected answers (golden lists without it)")
     args, rest = parser.parse_known_args()
@@ -389,7 +391,10 @@ def main():
     WINE = shutil.which("wine")
     if not WINE:
         missing.append("wine")
-    for name, directory in (("Vorna_1_12_x64", args.win64_dir), ("Vorna_1_12_w32", args.win32_dir)):
+    builds = [("Vorna_1_12_x64", args.win64_dir)]
+    if not args.no_win32:
+        builds.append(("Vorna_1_12_w32", args.win32_dir))
+    for name, directory in builds:
         program = os.path.join(os.path.abspath(directory), name + ".exe")
         relay = os.path.join(os.path.abspath(directory), "vorna-pipe-relay.exe")
         for path in (program, relay):
