@@ -1,31 +1,100 @@
 #!/usr/bin/env bash
 # Builds and runs every test: unit tests and end-to-end tests of both programs in Release, then the
-# same suite on an AddressSanitizer + UndefinedBehaviorSanitizer build of the 64-bit program.
+# same suite on an AddressSanitizer + UndefinedBehaviorSanitizer build of the 64-bit program, the
+# Windows programs under Wine, a short fuzz run and a short soak.
 # Run as root on a fresh Debian machine: installs what the tests need when it is missing.
-set -euo pipefail
+#
+# Every stage runs even when an earlier one failed; the last line sums them up as
+# "N passed, N failed, N skipped" (ctest tests, Windows tests, fuzz targets and the soak each count),
+# and the exit status is non-zero when anything failed.
+#
+# On a kernel that does not run 32-bit programs the 32-bit Linux program is tested under qemu-user
+# (tools/run32) and the 32-bit Windows program is not run; VORNA_EMULATE32=1 takes that path anywhere.
+set -uo pipefail
 cd "$(dirname "$0")/.."
 start=$(date +%s)
+logs=$(mktemp -d /tmp/vorna-test.XXXXXX)
+passed=0 failed=0 skipped=0
+failures=()
 
-bash tools/install-test-deps.sh
+count() {  # stage, passed, failed, skipped
+  passed=$((passed + $2)) failed=$((failed + $3)) skipped=$((skipped + $4))
+  [ "$3" -eq 0 ] || failures+=("$1 ($3)")
+}
+
+# A stage that is one test: passes when its command succeeds.
+stage() {
+  local name=$1
+  shift
+  if "$@"; then count "$name" 1 0 0; else count "$name" 0 1 0; fi
+}
+
+# ctest in a build directory: counts its tests from the summary line; a ctest that ends without one
+# counts as one failure.
+ctest_stage() {
+  local name=$1 dir=$2
+  shift 2
+  local log="$logs/$name.log"
+  (cd "$dir" && ctest --output-on-failure "$@") 2>&1 | tee "$log"
+  local line total fails
+  line=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -1)
+  if [ -z "$line" ]; then count "$name" 0 1 0; return; fi
+  fails=$(sed -E 's/.* ([0-9]+) tests? failed.*/\1/' <<<"$line")
+  total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$line")
+  count "$name" $((total - fails)) "$fails" 0
+}
+
+# tools/test-windows.sh: counts the tests of its unittest run ("Ran N tests", "OK (skipped=K)",
+# "FAILED (failures=F, errors=E, skipped=K)"); an exit before that counts as one failure.
+windows_stage() {
+  local log="$logs/windows.log" status=0
+  bash tools/test-windows.sh build-test 2>&1 | tee "$log" || status=$?
+  local ran fails skips
+  ran=$(sed -nE 's/^Ran ([0-9]+) tests? in .*/\1/p' "$log" | tail -1)
+  if [ -z "$ran" ]; then count windows 0 1 0; return; fi
+  fails=$(grep -oE '(failures|errors)=[0-9]+' "$log" | awk -F= '{ s += $2 } END { print s + 0 }')
+  skips=$(grep -oE 'skipped=[0-9]+' "$log" | tail -1 | cut -d= -f2)
+  skips=${skips:-0}
+  if [ "$status" -ne 0 ] && [ "$fails" -eq 0 ]; then fails=1; fi
+  count windows $((ran - fails - skips)) "$fails" "$skips"
+}
+
+stage "test dependencies" bash tools/install-test-deps.sh
 
 jobs=$(nproc)
-echo "== Release build (64-bit and 32-bit programs, unit tests)"
-cmake -S . -B build-test -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build-test -j"$jobs"
-(cd build-test && ctest --output-on-failure --timeout 900)
+echo "== Release build (64-bit and 32-bit programs, unit tests); 32-bit program: $(tools/run32 --kernel | sed 's/yes/native/; s/no/under qemu-user/')"
+if cmake -S . -B build-test -DCMAKE_BUILD_TYPE=Release >/dev/null && cmake --build build-test -j"$jobs"; then
+  ctest_stage release build-test --timeout 900
+else
+  count "Release build" 0 1 0
+fi
 
 echo "== Sanitizer build (ASan + UBSan)"
-cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORNA_SANITIZE=ON >/dev/null
-cmake --build build-asan -j"$jobs"
-(cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
-   ctest --output-on-failure --timeout 1800 -E 'gui')
+if cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORNA_SANITIZE=ON >/dev/null &&
+   cmake --build build-asan -j"$jobs"; then
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    ctest_stage sanitizer build-asan --timeout 1800 -E 'gui'
+else
+  count "sanitizer build" 0 1 0
+fi
 
-bash tools/test-windows.sh build-test  # the Windows programs, cross-built with MinGW-w64, under Wine
+echo "== Windows programs, cross-built with MinGW-w64, under Wine"
+windows_stage
 
 echo "== Fuzzing: each libFuzzer target for a short while (tools/fuzz.sh 600 for a longer run)"
-bash tools/fuzz.sh 20
+fuzz_log="$logs/fuzz.log"
+bash tools/fuzz.sh 20 2>&1 | tee "$fuzz_log"
+fuzz_ok=$(grep -cE '^[a-z]+ +[0-9]+ executions' "$fuzz_log")
+fuzz_bad=$(sed -n 's/^fuzzing found faults in: //p' "$fuzz_log" | wc -w)
+if [ "$fuzz_ok" -eq 0 ] && [ "$fuzz_bad" -eq 0 ]; then fuzz_bad=1; fi
+count fuzzing "$fuzz_ok" "$fuzz_bad" 0
 
 echo "== Soak: self-play games on the sanitizer build (tools/soak.py --games 100 for a longer run)"
-ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 python3 tools/soak.py --games 4
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 stage soak python3 tools/soak.py --games 4
 
-echo "== all tests passed in $(( $(date +%s) - start )) s"
+rm -rf "$logs"
+echo "== $(( $(date +%s) - start )) s; failed: ${failures[*]:-nothing}"
+summary="$passed passed, $failed failed"
+[ "$skipped" -eq 0 ] || summary="$summary, $skipped skipped"
+echo "$summary"
+[ "$failed" -eq 0 ]
