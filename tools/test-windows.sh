@@ -54,7 +54,16 @@ if [ ${#need[@]} -gt 0 ]; then
 fi
 stamp "Wine installed"
 
-# A fresh prefix, made after both Wine architectures are installed. No Mono or Gecko: the programs
+# The Wine that starts the programs (tests/e2e/test_windows.py reads VORNA_WINE). Where 32-bit programs
+# cannot run, the 64-bit loader is named outright: "wine" would pick the 32-bit one whenever 32-bit Wine
+# happens to be installed.
+export VORNA_WINE=wine
+if [ "$kernel32" != yes ]; then
+  export WINELOADER=/usr/lib/wine/wine64
+  VORNA_WINE=$WINELOADER
+fi
+
+# A fresh prefix, made after the Wine architectures are installed. No Mono or Gecko: the programs
 # are console programs.
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml="
 WINEPREFIX=$(mktemp -d /tmp/vorna-wineprefix.XXXXXX)
@@ -64,7 +73,7 @@ cleanup() {
   rm -rf "$WINEPREFIX"
 }
 trap cleanup EXIT
-wineboot -i >/dev/null 2>&1
+"$VORNA_WINE" wineboot -i >/dev/null 2>&1
 wineserver -w
 stamp "Wine prefix $WINEPREFIX ready"
 

@@ -388,7 +388,7 @@ def main():
     LINUX_DIR = os.path.abspath(args.linux_build_dir)
 
     missing = []
-    WINE = shutil.which("wine")
+    WINE = shutil.which(os.environ.get("VORNA_WINE") or "wine")
     if not WINE:
         missing.append("wine")
     builds = [("Vorna_1_12_x64", args.win64_dir)]
