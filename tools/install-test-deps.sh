@@ -5,7 +5,7 @@
 # on failure the end of that log is printed and the script exits non-zero.
 set -u
 
-PACKAGES="g++-multilib cmake python3 libgtest-dev polyglot xboard xvfb fairymax"
+PACKAGES="g++-multilib cmake python3 libgtest-dev polyglot xboard xvfb fairymax dpkg-dev lintian man-db"
 LOG=${VORNA_DEPS_LOG:-/tmp/vorna-install-test-deps.log}
 
 missing=""

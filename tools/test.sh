@@ -22,6 +22,9 @@ cmake --build build-asan -j"$jobs"
 
 bash tools/test-windows.sh build-test  # the Windows programs, cross-built with MinGW-w64, under Wine
 
+echo "== Packages: tools/package.sh; the .deb under lintian and unpacked into a scratch root, the Windows zip"
+python3 tests/package/test_package.py
+
 echo "== Fuzzing: each libFuzzer target for a short while (tools/fuzz.sh 600 for a longer run)"
 bash tools/fuzz.sh 20
 
