@@ -58,5 +58,5 @@ talks to in the Universal Chess Interface (UCI) or in the xboard protocol
 bitboards and evaluates positions with a small hand-written evaluation.
 .
 The package installs the 64-bit program Vorna_1_12_x64 with its manual page
-and a plugin file through which xboard lists the engine as vorna.")
+and a plugin file through which xboard adds the engine to its list.")
 include(CPack)
