@@ -2,12 +2,12 @@
 # Builds the packages and prints their paths, one a line:
 #   build-package/vorna_1.12_amd64.deb       the Debian package of the 64-bit program (cpack, cmake/install.cmake)
 #   build-package/vorna-1.12-windows.zip     both Windows programs (tools/build-windows.sh), read-me and licence
-# Run as root on a fresh Debian machine: installs the compilers and dpkg-dev when they are missing.
+# Run as root on a fresh Debian machine: installs the compiler, dpkg-dev and file when they are missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 need=()
-for pkg in g++ cmake make dpkg-dev; do
+for pkg in g++ cmake make dpkg-dev file; do
   dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
 done
 if [ ${#need[@]} -gt 0 ]; then
