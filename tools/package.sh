@@ -44,5 +44,5 @@ sed 's/\r*$/\r/' packaging/README-windows.txt >"$stage/README.txt"
 sed 's/\r*$/\r/' LICENSE >"$stage/LICENSE.txt"
 (cd "$out/zip" && cmake -E tar cf "../$name.zip" --format=zip "$name")
 
-echo "$deb"
-echo "$out/$name.zip"
+echo "$PWD/$deb"
+echo "$PWD/$out/$name.zip"
