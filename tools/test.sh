@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Builds and runs every test: unit tests and end-to-end tests of both programs in Release, then the
 # same suite on an AddressSanitizer + UndefinedBehaviorSanitizer build of the 64-bit program, the
-# Windows programs under Wine, a short fuzz run and a short soak.
+# Windows programs under Wine, the packages, a short fuzz run and a short soak.
 # Run as root on a fresh Debian machine: installs what the tests need when it is missing.
 #
 # Every stage runs even when an earlier one failed; the last line sums them up as
-# "N passed, N failed, N skipped" (ctest tests, Windows tests, fuzz targets and the soak each count),
+# "N passed, N failed, N skipped" (ctest tests, Windows and package tests, fuzz targets and the soak
+# each count),
 # and the exit status is non-zero when anything failed.
 #
 # On a kernel that does not run 32-bit programs the 32-bit Linux program is tested under qemu-user
@@ -44,19 +45,21 @@ ctest_stage() {
   count "$name" $((total - fails)) "$fails" 0
 }
 
-# tools/test-windows.sh: counts the tests of its unittest run ("Ran N tests", "OK (skipped=K)",
-# "FAILED (failures=F, errors=E, skipped=K)"); an exit before that counts as one failure.
-windows_stage() {
-  local log="$logs/windows.log" status=0
-  bash tools/test-windows.sh build-test 2>&1 | tee "$log" || status=$?
+# A stage that ends in a Python unittest run: counts its tests ("Ran N tests", "OK (skipped=K)",
+# "FAILED (failures=F, errors=E, skipped=K)"); a stage that ends before that counts as one failure.
+unittest_stage() {
+  local name=$1 status=0
+  shift
+  local log="$logs/$name.log"
+  "$@" 2>&1 | tee "$log" || status=$?
   local ran fails skips
   ran=$(sed -nE 's/^Ran ([0-9]+) tests? in .*/\1/p' "$log" | tail -1)
-  if [ -z "$ran" ]; then count windows 0 1 0; return; fi
+  if [ -z "$ran" ]; then count "$name" 0 1 0; return; fi
   fails=$(grep -oE '(failures|errors)=[0-9]+' "$log" | awk -F= '{ s += $2 } END { print s + 0 }')
   skips=$(grep -oE 'skipped=[0-9]+' "$log" | tail -1 | cut -d= -f2)
   skips=${skips:-0}
   if [ "$status" -ne 0 ] && [ "$fails" -eq 0 ]; then fails=1; fi
-  count windows $((ran - fails - skips)) "$fails" "$skips"
+  count "$name" $((ran - fails - skips)) "$fails" "$skips"
 }
 
 stage "test dependencies" bash tools/install-test-deps.sh
@@ -79,7 +82,10 @@ else
 fi
 
 echo "== Windows programs, cross-built with MinGW-w64, under Wine"
-windows_stage
+unittest_stage windows bash tools/test-windows.sh build-test
+
+echo "== Packages: tools/package.sh; the .deb under lintian and unpacked into a scratch root, the Windows zip"
+unittest_stage packages python3 tests/package/test_package.py
 
 echo "== Fuzzing: each libFuzzer target for a short while (tools/fuzz.sh 600 for a longer run)"
 fuzz_log="$logs/fuzz.log"
