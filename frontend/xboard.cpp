@@ -42,7 +42,6 @@ void TakeBack() {
 }
 
 void NewGameState() {
-    ForceMode = AnalyzeMode ? ForceMode : 0;
     SearchLimits.MaxDepth = 100;
     GameHistoryCount = 0;
 }
@@ -131,6 +130,7 @@ void XboardLoop() {
         } else if (is("new")) {
             SetBoard(StartFen);
             NewGameState();
+            if (!AnalyzeMode) ForceMode = 0;
             EngineColour = Black;
         } else if (is("setboard")) {
             char* fen = NextToken(t, "");
@@ -138,6 +138,9 @@ void XboardLoop() {
                 WriteReply("tellusererror Illegal position\n", true);
                 continue;
             }
+            // Force mode stays as it was: xboard sends "force" before "setboard" and then moves in
+            // force mode, up to the "go" (or "playother") that tells the engine which side it plays.
+            // Leaving it here would make the engine answer the first of those moves itself.
             NewGameState();
             EngineColour = u8(Board.SideToMove ^ 1);
         } else if (is("force")) {
