@@ -168,7 +168,7 @@ void XboardLoop() {
             long long seconds = ReadNumber(NextToken(t, " "));
             l.MoveTime = seconds <= 0 ? 0u : seconds > 4000000ll ? 4000000000u : u32(seconds * 1000);
         } else if (is("sd")) {
-            l.MaxDepth = u8(ReadNumber(NextToken(t, " ")));
+            l.MaxDepth = DepthLimit(ReadNumber(NextToken(t, " ")));
         } else if (is("time")) {
             // A clock at or below zero means the flag is about to fall: move at once.
             long long cs = ReadNumber(NextToken(t, " "));
