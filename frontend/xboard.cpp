@@ -159,11 +159,14 @@ void XboardLoop() {
             EngineColour = u8(Board.SideToMove ^ 1);
         } else if (is("level")) {
             l.MoveTime = 0;
-            l.MovesPerSession = l.MovesToGo = u32(ReadNumber(NextToken(t, " ")));
+            // Out-of-range values are held at the ends of the ranges rather than wrapped: a negative
+            // move count is none (sudden death), an enormous increment the largest the clock holds.
+            long long moves = ReadNumber(NextToken(t, " "));
+            l.MovesPerSession = l.MovesToGo = moves <= 0 ? 0u : moves > 0xFFFFFFFFll ? 0xFFFFFFFFu : u32(moves);
             NextToken(t, " ");  // base time
             const char* inc = NextToken(t, " ");
             double seconds = inc ? std::atof(inc) : 0.0;
-            l.Increment = seconds > 0 && seconds < 4e6 ? u32(seconds * 1000) : 0;
+            l.Increment = !(seconds > 0) ? 0u : seconds < 4e6 ? u32(seconds * 1000) : 4000000000u;
         } else if (is("st")) {
             long long seconds = ReadNumber(NextToken(t, " "));
             l.MoveTime = seconds <= 0 ? 0u : seconds > 4000000ll ? 4000000000u : u32(seconds * 1000);
