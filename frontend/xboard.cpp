@@ -22,10 +22,24 @@ Move GameHistory[1024];
 u16 GameHistoryCount = 0;
 
 namespace {
+// The game as it stood before the last change of side by decree ("white"/"black"), kept while nothing
+// else has happened to the position since. xboard's colour idioms change the side and straight back
+// ("black", "time", "otim", "white", "go" with White on move): the second change restores the game as
+// it was, its en-passant square and the moves that can be taken back included.
+struct SavedGame {
+    bool valid;
+    u64 changedKey;  // the key the change left; a position with another key is no longer the one it left
+    int records;     // StateStack[0 .. records - 1] as they were
+    u16 historyCount;
+    PositionState stack[StateStackSize];
+};
+SavedGame BeforeSideChange;
+
 // Plays a move of the game and records it. Old records are dropped from the bottom of the state stack
 // (and the matching moves from the history) before it fills up; a long game goes on, only its oldest
 // moves can no longer be taken back.
 bool PlayGameMove(Move m) {
+    BeforeSideChange.valid = false;
     int dropped = TrimGameStack();
     if (dropped) {
         GameHistoryCount = u16(GameHistoryCount - dropped);
@@ -37,11 +51,13 @@ bool PlayGameMove(Move m) {
 }
 
 void TakeBack() {
+    BeforeSideChange.valid = false;
     --GameHistoryCount;
     UnmakeMove(GameHistory[GameHistoryCount]);
 }
 
 void NewGameState() {
+    BeforeSideChange.valid = false;
     SearchLimits.MaxDepth = 100;
     GameHistoryCount = 0;
 }
@@ -49,10 +65,24 @@ void NewGameState() {
 // "white"/"black": the side to move changes by decree. The position starts afresh from there (key
 // recomputed, no en-passant square, no moves to take back), so nothing can later be unmade with the
 // wrong colour's unmake. A change that would leave the king of the side not to move in check is refused.
+// A change straight back takes the first one back instead (see BeforeSideChange).
 bool SetSideToMove(u8 side) {
     if (Board.SideToMove == side) return true;
+    SavedGame& saved = BeforeSideChange;
+    if (saved.valid && StateIndex() == 0 && Board.CurrentState->HashKey == saved.changedKey) {
+        std::memcpy(Board.StateStack, saved.stack, sizeof(PositionState) * size_t(saved.records));
+        Board.CurrentState = Board.StateStack + (saved.records - 1);
+        Board.SideToMove = side;
+        GameHistoryCount = saved.historyCount;
+        saved.valid = false;
+        return true;
+    }
     bool exposed = side == White ? AttackedByWhite(KingSquare(Black)) : AttackedByBlack(KingSquare(White));
     if (exposed) return false;
+    saved.records = StateIndex() + 1;
+    std::memcpy(saved.stack, Board.StateStack, sizeof(PositionState) * size_t(saved.records));
+    saved.historyCount = GameHistoryCount;
+    saved.valid = true;
     PositionState current = *Board.CurrentState;
     Board.StateStack[0] = current;
     Board.CurrentState = Board.StateStack;
@@ -61,6 +91,7 @@ bool SetSideToMove(u8 side) {
     st->EpSquare = 0;
     st->Reversible = 0;
     ComputeHashKey();
+    saved.changedKey = st->HashKey;
     st->InCheck = SideToMoveInCheck();
     GameHistoryCount = 0;
     return true;

@@ -201,6 +201,12 @@ class XboardTest(unittest.TestCase):
                     e.send("setboard 4K3/8/8/8/8/8/8/4rk2 w - -", "force", "black")
                     self.assertEqual(e.sync(), ["Error (illegal position): black"])
                     self.assertPosition(e, "4K3/8/8/8/8/8/8/4rk2 w - -")
+                with self.subTest(program=name, what="a change and straight back leaves the game as it was"):
+                    # xboard's idiom when the engine is to take White: its en-passant capture and the
+                    # moves before it are still there
+                    e.send("new", "force", "e2e4", "d7d5", "e4e5", "f7f5", "black", "time 500", "otim 500", "white")
+                    self.assertPlays(e, ["e5f6", "undo", "undo", "undo", "e4e5", "f7f5", "e5f6"])
+                    self.assertPosition(e, "rnbqkbnr/ppp1p1pp/5P2/3p4/8/8/PPPP1PPP/RNBQKBNR b KQkq -")
                 with self.subTest(program=name, what="the engine plays White after black"):
                     e.send("new", "sd 2", "black")
                     self.assertEqual(e.sync(), [])
