@@ -181,6 +181,11 @@ class XboardTest(unittest.TestCase):
                 with self.subTest(program=name, what="new, setboard and a move"):
                     e.send("new", "sd 2", "setboard " + ruy_lopez, "d1e1")  # out of force mode since "new"
                     self.assertIn(engine_move(e)[0], legal_moves(after_qe1))
+                with self.subTest(program=name, what="setboard in force mode, then playother"):
+                    e.send("force", "setboard " + ruy_lopez, "playother")
+                    self.assertEqual(e.sync(), [])
+                    e.send("d1e1")
+                    self.assertIn(engine_move(e)[0], legal_moves(after_qe1))
 
     def test_white_and_black(self):
         for name, path in harness.programs():
