@@ -33,9 +33,9 @@ OPENINGS = [
     ("", "rnbqkb1r/pppp1ppp/4pn2/8/2PP4/2N5/PP2PPPP/R1BQKBNR b KQkq - 1 3"),
 ]
 GAMES = 2 * len(OPENINGS)
-# Sudden death with an increment. Our engine gives a move about a fifteenth of its clock plus the
-# increment less 300 ms, so from 5 s its clock stays near 5 s (it rises when the engine moves faster
-# than the increment): a move has a budget of at most about 0.15 s and the flag falls only after some
+# Sudden death with an increment. Our engine gives a move at most a fifteenth of its clock plus the
+# increment less 300 ms, so from 5 s its clock stays at about 5 s or above (it rises while the engine
+# moves faster than the increment): a move's budget is under 0.2 s, and the flag falls only after some
 # 5 s without a reply. That margin survives a loaded machine; an engine that stops answering still
 # loses on time. (A moves-per-session control has no such margin: the engine may spend all but 20 ms
 # of its clock on the last move before the control.)
@@ -90,14 +90,15 @@ def game_end_in_log(log, uci, number):
             start = runs[number - 1][-1]
             end = runs[number][0] if len(runs) > number else len(log)
             excerpt = log[start:min(end, start + 40)]
-    folded = []
-    for line in excerpt:
-        if line.startswith("info ") or re.fullmatch(harness.XBOARD_THINKING, line):
-            if folded and folded[-1].startswith("("):
-                folded[-1] = "(%d thinking lines)" % (int(folded[-1][1:].split()[0]) + 1)
-            else:
-                folded.append("(1 thinking lines)")
-        else:
+    folded, thinking = [], 0
+    for line in excerpt + [None]:
+        if line is not None and (line.startswith("info ") or re.fullmatch(harness.XBOARD_THINKING, line)):
+            thinking += 1
+            continue
+        if thinking:
+            folded.append("(thinking lines: %d)" % thinking)
+            thinking = 0
+        if line is not None:
             folded.append(line)
     return folded
 
