@@ -91,7 +91,7 @@ void Go(Tokenizer& t) {
         else if (std::strcmp(token, "movestogo") == 0)
             l.MovesToGo = PlainValue(NextToken(t, " "));
         else if (std::strcmp(token, "depth") == 0)
-            l.MaxDepth = u8(ReadNumber(NextToken(t, " ")));
+            l.MaxDepth = DepthLimit(ReadNumber(NextToken(t, " ")));
         else if (std::strcmp(token, "movetime") == 0)
             l.MoveTime = ClockValue(NextToken(t, " "));  // 0 would read as no limit at all
         else if (std::strcmp(token, "infinite") == 0)

@@ -22,10 +22,24 @@ Move GameHistory[1024];
 u16 GameHistoryCount = 0;
 
 namespace {
+// The game as it stood before the last change of side by decree ("white"/"black"), kept while nothing
+// else has happened to the position since. xboard's colour idioms change the side and straight back
+// ("black", "time", "otim", "white", "go" with White on move): the second change restores the game as
+// it was, its en-passant square and the moves that can be taken back included.
+struct SavedGame {
+    bool valid;
+    u64 changedKey;  // the key the change left; a position with another key is no longer the one it left
+    int records;     // StateStack[0 .. records - 1] as they were
+    u16 historyCount;
+    PositionState stack[StateStackSize];
+};
+SavedGame BeforeSideChange;
+
 // Plays a move of the game and records it. Old records are dropped from the bottom of the state stack
 // (and the matching moves from the history) before it fills up; a long game goes on, only its oldest
 // moves can no longer be taken back.
 bool PlayGameMove(Move m) {
+    BeforeSideChange.valid = false;
     int dropped = TrimGameStack();
     if (dropped) {
         GameHistoryCount = u16(GameHistoryCount - dropped);
@@ -37,12 +51,13 @@ bool PlayGameMove(Move m) {
 }
 
 void TakeBack() {
+    BeforeSideChange.valid = false;
     --GameHistoryCount;
     UnmakeMove(GameHistory[GameHistoryCount]);
 }
 
 void NewGameState() {
-    ForceMode = AnalyzeMode ? ForceMode : 0;
+    BeforeSideChange.valid = false;
     SearchLimits.MaxDepth = 100;
     GameHistoryCount = 0;
 }
@@ -50,10 +65,24 @@ void NewGameState() {
 // "white"/"black": the side to move changes by decree. The position starts afresh from there (key
 // recomputed, no en-passant square, no moves to take back), so nothing can later be unmade with the
 // wrong colour's unmake. A change that would leave the king of the side not to move in check is refused.
+// A change straight back takes the first one back instead (see BeforeSideChange).
 bool SetSideToMove(u8 side) {
     if (Board.SideToMove == side) return true;
+    SavedGame& saved = BeforeSideChange;
+    if (saved.valid && StateIndex() == 0 && Board.CurrentState->HashKey == saved.changedKey) {
+        std::memcpy(Board.StateStack, saved.stack, sizeof(PositionState) * size_t(saved.records));
+        Board.CurrentState = Board.StateStack + (saved.records - 1);
+        Board.SideToMove = side;
+        GameHistoryCount = saved.historyCount;
+        saved.valid = false;
+        return true;
+    }
     bool exposed = side == White ? AttackedByWhite(KingSquare(Black)) : AttackedByBlack(KingSquare(White));
     if (exposed) return false;
+    saved.records = StateIndex() + 1;
+    std::memcpy(saved.stack, Board.StateStack, sizeof(PositionState) * size_t(saved.records));
+    saved.historyCount = GameHistoryCount;
+    saved.valid = true;
     PositionState current = *Board.CurrentState;
     Board.StateStack[0] = current;
     Board.CurrentState = Board.StateStack;
@@ -62,6 +91,7 @@ bool SetSideToMove(u8 side) {
     st->EpSquare = 0;
     st->Reversible = 0;
     ComputeHashKey();
+    saved.changedKey = st->HashKey;
     st->InCheck = SideToMoveInCheck();
     GameHistoryCount = 0;
     return true;
@@ -131,6 +161,7 @@ void XboardLoop() {
         } else if (is("new")) {
             SetBoard(StartFen);
             NewGameState();
+            if (!AnalyzeMode) ForceMode = 0;
             EngineColour = Black;
         } else if (is("setboard")) {
             char* fen = NextToken(t, "");
@@ -138,6 +169,9 @@ void XboardLoop() {
                 WriteReply("tellusererror Illegal position\n", true);
                 continue;
             }
+            // Force mode stays as it was: xboard sends "force" before "setboard" and then moves in
+            // force mode, up to the "go" (or "playother") that tells the engine which side it plays.
+            // Leaving it here would make the engine answer the first of those moves itself.
             NewGameState();
             EngineColour = u8(Board.SideToMove ^ 1);
         } else if (is("force")) {
@@ -156,16 +190,19 @@ void XboardLoop() {
             EngineColour = u8(Board.SideToMove ^ 1);
         } else if (is("level")) {
             l.MoveTime = 0;
-            l.MovesPerSession = l.MovesToGo = u32(ReadNumber(NextToken(t, " ")));
+            // Out-of-range values are held at the ends of the ranges rather than wrapped: a negative
+            // move count is none (sudden death), an enormous increment the largest the clock holds.
+            long long moves = ReadNumber(NextToken(t, " "));
+            l.MovesPerSession = l.MovesToGo = moves <= 0 ? 0u : moves > 0xFFFFFFFFll ? 0xFFFFFFFFu : u32(moves);
             NextToken(t, " ");  // base time
             const char* inc = NextToken(t, " ");
             double seconds = inc ? std::atof(inc) : 0.0;
-            l.Increment = seconds > 0 && seconds < 4e6 ? u32(seconds * 1000) : 0;
+            l.Increment = !(seconds > 0) ? 0u : seconds < 4e6 ? u32(seconds * 1000) : 4000000000u;
         } else if (is("st")) {
             long long seconds = ReadNumber(NextToken(t, " "));
             l.MoveTime = seconds <= 0 ? 0u : seconds > 4000000ll ? 4000000000u : u32(seconds * 1000);
         } else if (is("sd")) {
-            l.MaxDepth = u8(ReadNumber(NextToken(t, " ")));
+            l.MaxDepth = DepthLimit(ReadNumber(NextToken(t, " ")));
         } else if (is("time")) {
             // A clock at or below zero means the flag is about to fall: move at once.
             long long cs = ReadNumber(NextToken(t, " "));

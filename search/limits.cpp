@@ -26,7 +26,9 @@ void AllocateTime() {
         t = v >= 2147483647.0 ? 2147483647 : i32(v);
         if (t <= 0) t = 1;
     } else if (l.TimeLeft) {
-        t = i32(l.TimeLeft / 15 + l.Increment - 300u);
+        // In 64 bits: a large increment must not wrap the sum round to a tiny or negative time.
+        long long v = (long long)(l.TimeLeft / 15) + l.Increment - 300;
+        t = v >= 2147483647ll ? 2147483647 : i32(v);
         if (t <= 0) t = 1;
     } else {
         l.HardLimit = l.IterationLimit = 0;

@@ -29,3 +29,12 @@ extern u8 StopSearch;
 
 // Records the start tick and derives HardLimit and IterationLimit from the clock fields.
 void AllocateTime();
+
+// The deepest iteration MaxDepth can hold; a deeper request is searched to this depth.
+inline constexpr u8 LargestDepth = 255;
+
+// MaxDepth for a depth asked for by the interface: a negative depth counts as 0, one beyond the
+// largest depth as the largest (kept in 8 bits, 300 would otherwise become 44).
+inline u8 DepthLimit(long long plies) {
+    return plies <= 0 ? u8(0) : plies >= LargestDepth ? LargestDepth : u8(plies);
+}

@@ -60,6 +60,8 @@ TEST_F(AllocateTimeTest, TimeLeftWithoutMovesToGo) {
     EXPECT_EQ(Allocate(4500, 0, 0), Limits(1, 1));           // exactly the margin
     EXPECT_EQ(Allocate(4575, 0, 0), Limits(5, 1));           // 5 * 0.17 rounds to 0, raised to 1
     EXPECT_EQ(Allocate(1000, 300, 0), Limits(66, 11));       // the increment counts
+    // An increment beyond what the sum can hold in 32 bits: the longest time, not a wrapped one.
+    EXPECT_EQ(Allocate(60000, 4294967295u, 0), Limits(2147483647, 365072219));
 }
 
 TEST_F(AllocateTimeTest, MoveTimeAnalysisAndNoClock) {

@@ -176,6 +176,23 @@ class UciBadInput(unittest.TestCase):
                         self.assertIn(bestmove(e)[0], legal_moves(START))
                 self.assert_position(e, START)
 
+    def test_depths_out_of_range(self):
+        for name, path in harness.programs():
+            e, _ = start_uci(path)
+            with e:
+                e.send("position startpos")
+                with self.subTest(program=name, depth=-1):  # depth 0: the first legal move at once
+                    e.send("go depth -1")
+                    move, before = bestmove(e, timeout=10)
+                    self.assertEqual(before, [])
+                    self.assertIn(move, legal_moves(START))
+                with self.subTest(program=name, depth=256):  # the largest depth, not 256 - 256 = 0
+                    e.send("go depth 256", "isready")
+                    _, before = e.expect("readyok")
+                    self.assertFalse([l for l in before if l.startswith("bestmove")], before)
+                    e.send("stop")
+                    self.assertIn(bestmove(e)[0], legal_moves(START))
+
     def test_binary_garbage(self):
         for name, path in harness.programs():
             with self.subTest(program=name):
@@ -253,6 +270,22 @@ class XboardBadInput(unittest.TestCase):
                     e.send("go")
                     move, _ = engine_move(e, timeout=10)
                     self.assertIn(move, legal_moves(START))
+
+    def test_depths_out_of_range(self):
+        for name, path in harness.programs():
+            e, _ = start_xboard(path)
+            with e:
+                with self.subTest(program=name, depth=-1):  # depth 0: the first legal move at once
+                    e.send("new", "sd -1", "go")
+                    move, before = engine_move(e, timeout=10)
+                    self.assertEqual(before, [])
+                    self.assertIn(move, legal_moves(START))
+                with self.subTest(program=name, depth=256):  # the largest depth, not 256 - 256 = 0
+                    e.send("new", "sd 256", "go")
+                    _, before = e.expect(r"6 .*")  # a sixth iteration; any command would end the search
+                    self.assertFalse([l for l in before if l.startswith("move")], before)
+                    e.send("?")
+                    self.assertIn(engine_move(e)[0], legal_moves(START))
 
     def test_lines_longer_than_the_buffer(self):
         for name, path in harness.programs():

@@ -153,8 +153,39 @@ class XboardTest(unittest.TestCase):
                         self.assertEqual(e.sync(), ["tellusererror Illegal position"])
                     self.assertPosition(e, AFTER_E4)
                     e.send("setboard   " + PINNED + " 0 1")
-                    e.send("sd 2", "go")  # setboard leaves force mode: the engine plays White on go
+                    e.send("sd 2", "go")  # still in force mode: the engine plays White on go
                     self.assertIn(engine_move(e)[0], legal_moves(PINNED))
+
+    def test_games_from_set_up_positions(self):
+        """xboard's own command sequences for a game from a set-up position (from its debug log): force
+        mode holds through "setboard", the opponent's first move is only recorded, and the colour command
+        with "go" makes the engine play its side: one move, legal for that side."""
+        ruy_lopez = "r1bqk2r/1pppbppp/p1n2n2/4p3/B3P3/5N2/PPPP1PPP/RNBQ1RK1 w kq - 4 1"
+        after_qe1 = "r1bqk2r/1pppbppp/p1n2n2/4p3/B3P3/5N2/PPPP1PPP/RNB1QRK1 b kq - 5 1"
+        nimzo = "rnbqkb1r/pppp1ppp/4pn2/8/2PP4/2N5/PP2PPPP/R1BQKBNR b KQkq - 1 1"
+        after_c6 = "rnbqkb1r/pp1p1ppp/2p1pn2/8/2PP4/2N5/PP2PPPP/R1BQKBNR w KQkq - 0 2"
+        games = [("Black", ["setboard " + ruy_lopez, "computer", "time 1000", "otim 980", "d1e1", "black", "go"],
+                  after_qe1),
+                 ("White", ["setboard " + nimzo, "computer", "time 1000", "otim 980", "c7c6", "white", "go"],
+                  after_c6)]
+        for name, path in harness.programs():
+            e, _ = start_xboard(path)
+            with e:
+                for colour, commands, fen in games:
+                    with self.subTest(program=name, engine=colour):
+                        e.send("new", "level 0 0:10 0.1", "post", "hard", "easy", "ping 5", "force", *commands)
+                        move, lines = engine_move(e)
+                        self.assertIn(move, legal_moves(fen))
+                        lines += e.sync()
+                        self.assertEqual([l for l in lines if not re.fullmatch(XBOARD_THINKING, l)], ["pong 5"])
+                with self.subTest(program=name, what="new, setboard and a move"):
+                    e.send("new", "sd 2", "setboard " + ruy_lopez, "d1e1")  # out of force mode since "new"
+                    self.assertIn(engine_move(e)[0], legal_moves(after_qe1))
+                with self.subTest(program=name, what="setboard in force mode, then playother"):
+                    e.send("force", "setboard " + ruy_lopez, "playother")
+                    self.assertEqual(e.sync(), [])
+                    e.send("d1e1")
+                    self.assertIn(engine_move(e)[0], legal_moves(after_qe1))
 
     def test_white_and_black(self):
         for name, path in harness.programs():
@@ -175,6 +206,12 @@ class XboardTest(unittest.TestCase):
                     e.send("setboard 4K3/8/8/8/8/8/8/4rk2 w - -", "force", "black")
                     self.assertEqual(e.sync(), ["Error (illegal position): black"])
                     self.assertPosition(e, "4K3/8/8/8/8/8/8/4rk2 w - -")
+                with self.subTest(program=name, what="a change and straight back leaves the game as it was"):
+                    # xboard's idiom when the engine is to take White: its en-passant capture and the
+                    # moves before it are still there
+                    e.send("new", "force", "e2e4", "d7d5", "e4e5", "f7f5", "black", "time 500", "otim 500", "white")
+                    self.assertPlays(e, ["e5f6", "undo", "undo", "undo", "e4e5", "f7f5", "e5f6"])
+                    self.assertPosition(e, "rnbqkbnr/ppp1p1pp/5P2/3p4/8/8/PPPP1PPP/RNBQKBNR b KQkq -")
                 with self.subTest(program=name, what="the engine plays White after black"):
                     e.send("new", "sd 2", "black")
                     self.assertEqual(e.sync(), [])
