@@ -45,7 +45,7 @@ int Patience = 0;    // "nothing yet" answers still due before the next line
 int WaitBudget = 0;  // "nothing yet" answers left for the whole input
 constexpr int WaitBudgetPerInput = 8;
 constexpr uint32_t MsPerPosition = 10;
-constexpr u64 PositionBudgetPerInput = 200;
+constexpr u64 PositionBudgetPerInput = 150;
 u64 PositionsSeen = 0;  // NodeCount at the last look
 u64 Positions = 0;      // positions made since the input started
 
