@@ -1,5 +1,5 @@
 // The UCI loop on an arbitrary command stream (standard input from memory, searches bounded by the
-// virtual clock and the input waits of memory_platform.cpp). The loop must return, never exit the
+// virtual clock and the position budget of memory_platform.cpp; inputs mutated line by line). The loop must return, never exit the
 // process, and leave a consistent position behind.
 #include "frontend/uci.h"
 #include "fuzz/command_lines.h"

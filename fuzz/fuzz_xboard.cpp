@@ -1,5 +1,5 @@
 // The xboard loop on an arbitrary command stream (standard input from memory, searches bounded by the
-// virtual clock and the input waits of memory_platform.cpp). "quit" during a search ends the run
+// virtual clock and the position budget of memory_platform.cpp; inputs mutated line by line). "quit" during a search ends the run
 // through ExitProgram; otherwise the loop must return and leave a consistent game behind: the recorded
 // moves are exactly the records on the state stack, and taking them all back leads to a consistent
 // position with the key of the bottom record.
