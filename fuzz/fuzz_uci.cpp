@@ -1,6 +1,6 @@
 // The UCI loop on an arbitrary command stream (standard input from memory, searches bounded by the
-// virtual clock and the position budget of memory_platform.cpp; inputs mutated line by line). The loop must return, never exit the
-// process, and leave a consistent position behind.
+// virtual clock and the position budget of memory_platform.cpp; inputs mutated line by line). The loop
+// must return, never exit the process, and leave a consistent position behind.
 #include "frontend/uci.h"
 #include "fuzz/command_lines.h"
 #include "fuzz/harness.h"

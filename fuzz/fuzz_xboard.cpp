@@ -1,8 +1,8 @@
 // The xboard loop on an arbitrary command stream (standard input from memory, searches bounded by the
-// virtual clock and the position budget of memory_platform.cpp; inputs mutated line by line). "quit" during a search ends the run
-// through ExitProgram; otherwise the loop must return and leave a consistent game behind: the recorded
-// moves are exactly the records on the state stack, and taking them all back leads to a consistent
-// position with the key of the bottom record.
+// virtual clock and the position budget of memory_platform.cpp; inputs mutated line by line). "quit"
+// during a search ends the run through ExitProgram; otherwise the loop must return and leave a
+// consistent game behind: the recorded moves are exactly the records on the state stack, and taking
+// them all back leads to a consistent position with the key of the bottom record.
 #include "frontend/xboard.h"
 #include "fuzz/command_lines.h"
 #include "fuzz/harness.h"
