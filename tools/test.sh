@@ -22,10 +22,10 @@ cmake --build build-asan -j"$jobs"
 
 bash tools/test-windows.sh build-test  # the Windows programs, cross-built with MinGW-w64, under Wine
 
-echo "== Fuzzing: each libFuzzer target for a short while (tools/fuzz.sh 1800 for a long run)"
+echo "== Fuzzing: each libFuzzer target for a short while (tools/fuzz.sh 600 for a longer run)"
 bash tools/fuzz.sh 20
 
-echo "== Soak: self-play games on the sanitizer build (tools/soak.py --games 1000 for a long run)"
+echo "== Soak: self-play games on the sanitizer build (tools/soak.py --games 100 for a longer run)"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 python3 tools/soak.py --games 4
 
 echo "== all tests passed in $(( $(date +%s) - start )) s"
