@@ -26,12 +26,26 @@ void InitEngineOnce() {
     InitTables();
     InitZobrist();
     Require(SetBoard(StartFen), "the start position is refused");
-    // The protocol loops write a log: into a scratch directory, not the working directory.
-    static char dir[] = "/tmp/vorna-fuzz-XXXXXX";
-    if (!mkdtemp(dir)) Fail("cannot make a scratch directory for the log");
+    // Replies go to standard output, each flushed at once: into a stream that drops them without a
+    // system call, since a write per reply would cost more than most inputs.
+    static cookie_io_functions_t drop = {nullptr, [](void*, const char*, size_t n) { return ssize_t(n); },
+                                         nullptr, nullptr};
+    if (FILE* sink = fopencookie(nullptr, "w", drop)) stdout = sink;
+    // The protocol loops write a log: into a scratch directory, not the working directory. A directory
+    // in memory where there is one; the log names there lead to /dev/null, so that the line written and
+    // flushed for every command does not fill memory page by page.
+    static char inMemory[] = "/dev/shm/vorna-fuzz-XXXXXX", onDisk[] = "/tmp/vorna-fuzz-XXXXXX";
+    static const char* dir = mkdtemp(inMemory);
+    if (!dir) dir = mkdtemp(onDisk);
+    if (!dir) Fail("cannot make a scratch directory for the log");
     static char prefix[64];
     std::snprintf(prefix, sizeof prefix, "%s/vorna-fuzz", dir);
     SetLogPrefix(prefix);
+    for (const char* suffix : {"_uci.log", "_wb.log"}) {
+        char path[96];
+        std::snprintf(path, sizeof path, "%s%s", prefix, suffix);
+        if (symlink("/dev/null", path) != 0) Fail("cannot link the log to /dev/null");
+    }
     std::atexit([] {
         for (const char* suffix : {"_uci.log", "_wb.log"}) {
             char path[96];

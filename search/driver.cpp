@@ -84,7 +84,9 @@ Move SearchBestMove() {
                 if (s > best) s = -AlphaBeta(u8(d - 1), 1, -MateValue, i16(-s));
             }
             UnmakeMove(m);
-            if (StopSearch) return root.slots[0].move;
+            // Stopped before the first iteration has scored any move: the first slot may hold a move
+            // that is not legal, so the first legal move stands in.
+            if (StopSearch) return d == 1 && best == -MateValue ? firstLegal : root.slots[0].move;
             if (s > best) {
                 best = s;
                 MoveToFront(root, slot);

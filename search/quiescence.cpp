@@ -2,11 +2,20 @@
 #include "eval/evaluate.h"
 #include "moves/makemove.h"
 #include "moves/movegen.h"
+#include "search/limits.h"
+#include "search/poll.h"
 #include "search/search.h"
 
 // Captures and queen promotions until the position is quiet. Fail-soft: returns the best of the
 // stand-pat score and the move scores even below alpha.
 i16 Quiescence(i16 alpha, i16 beta) {
+    // Polled like every node of the node search: in a position crowded with pieces that can take each
+    // other (a dozen queens a side) the capture tree alone runs for hours, and the first iteration of
+    // a search is nothing else. The callers discard what a stopped search returns.
+    if (PollInput()) {
+        StopSearch = 1;
+        return 0;
+    }
     int best = Evaluate();
     if (best > alpha) {
         if (best >= beta) return i16(best);
@@ -34,6 +43,7 @@ i16 Quiescence(i16 alpha, i16 beta) {
         if (!MakeMove(m)) continue;
         int s = -Quiescence(i16(-beta), i16(-alpha));
         UnmakeMove(m);
+        if (StopSearch) return 0;
         if (s > best) {
             if (s > alpha) {
                 if (s >= beta) return i16(s);

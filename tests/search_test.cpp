@@ -1146,8 +1146,9 @@ TEST_F(SearchTest, DepthZeroReturnsTheFirstLegalMoveUnsearched) {
     UciMode = 0;
 }
 
-TEST_F(SearchTest, OneMillisecondStillCompletesTheFirstIteration) {
-    Set("r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq -");
+TEST_F(SearchTest, OneMillisecondStillCompletesAFirstIterationShorterThanAPoll) {
+    // The first iteration makes 711 positions, fewer than the 1024 before the first poll.
+    Set("r3k2r/Pppp1ppp/1b3nbN/nP6/BBP1P3/q4N2/Pp1P2PP/R2Q1RK1 w kq -");
     UciMode = 1;
     PostThinking = 1;
     SearchLimits = SearchLimitsData{0, 0, 0, 0, 1, 100, 0, 0, 0};  // movetime 1
@@ -1172,6 +1173,27 @@ TEST_F(SearchTest, OneMillisecondStillCompletesTheFirstIteration) {
         EXPECT_EQ(Text(best), Text(depthOne));
     }
     UciMode = 0;
+}
+
+TEST_F(SearchTest, TheFirstIterationIsPolledToo) {
+    // Fifteen queens a side: quiescence at the first root move alone would run for hours. The first
+    // moves in the list are those of the pinned knight; a 1 ms search stops inside the first legal
+    // root move and answers with it, the position untouched.
+    Set("qqqqqqqk/qqqqqqqq/8/8/8/8/QQQQNQQQ/QQQQKQQQ w - -");
+    Board.CurrentState->InCheck = SideToMoveInCheck();
+    MoveList list;
+    ClearMoveList(list);
+    GenerateMoves(list);
+    ASSERT_FALSE(MakeMove(list.slots[0].move));
+    SearchLimits = SearchLimitsData{0, 0, 0, 0, 1, 100, 0, 0, 0};  // movetime 1
+    Snapshot before = Snapshot::Take();
+    Move best = SearchBestMove();
+    EXPECT_TRUE(before.Same());
+    EXPECT_TRUE(StopSearch);
+    Limit(0);
+    EXPECT_EQ(Text(best), Text(SearchBestMove()));  // the first legal move
+    ASSERT_TRUE(MakeMove(best)) << Text(best);
+    UnmakeMove(best);
 }
 
 TEST_F(SearchTest, RootMoveThatRepeatsScoresZero) {

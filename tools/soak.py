@@ -1,16 +1,19 @@
 #!/usr/bin/env python3
 """Soak test: many fast games of Vorna against itself, refereed move by move.
 
-  tools/soak.py [--games N] [--engine PATH] [--perft PATH] [--max-plies N] [--seed N]
+  tools/soak.py [--games N] [--jobs N] [--engine PATH] [--perft PATH] [--max-plies N] [--seed N]
 
 Two engine processes play each other, each in UCI or xboard mode (the four pairings in turn), under
-varying limits (UCI: go depth, go movetime, go with clocks; xboard: sd, level with time and otim).
-Each game starts with a few random legal moves so that games differ. The referee keeps the game
-itself and checks every move against the legal moves that vorna-perft lists for the position; it
-ends a game on mate, stalemate, threefold repetition, the fifty-move rule, insufficient material or
-after --max-plies plies. An xboard engine must announce mate and stalemate, and may announce a
-result only when the game has ended that way. The engines are restarted every few games and must
-then exit with status 0 on "quit".
+fast varying limits (UCI: go depth, go movetime, go with clocks; xboard: sd, level with time and
+otim). Each game starts with a few random legal moves so that games differ. The referee keeps the
+game itself and checks every move against the legal moves that vorna-perft (one process serving all
+positions) lists for the position; it ends a game on mate, stalemate, threefold repetition, the
+fifty-move rule, insufficient material or after --max-plies plies. An xboard engine must announce mate
+and stalemate, and may announce a result only when the game has ended that way. The engines are
+restarted every few games and must then exit with status 0 on "quit".
+
+--jobs referees play that many games at once (default: one per processor), each with its own four
+engine processes; game n is played the same way whichever job plays it.
 
 Faults: a crash or any exit before "quit", any text on standard error (sanitizer reports), an
 illegal or malformed move, a hang (no move within --move-timeout seconds), a wrong or missing result
@@ -156,11 +159,28 @@ def square(text):
     return ord(text[0]) - ord("a"), int(text[1])
 
 
-def legal_moves(perft, fen):
-    res = subprocess.run([perft, fen, "1", "divide"], stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
-    if res.returncode != 0:
-        raise Fault("vorna-perft refused the referee's position %s: %s" % (fen, res.stderr.decode().strip()))
-    return {line.split(":")[0] for line in res.stdout.decode().splitlines() if line.endswith(": 1")}
+class Referee:
+    """The legal moves of any position, from one vorna-perft process in its "moves" mode."""
+
+    def __init__(self, perft):
+        self.proc = subprocess.Popen([perft, "moves"], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                     stderr=subprocess.PIPE, bufsize=0)
+
+    def legal_moves(self, fen):
+        try:
+            self.proc.stdin.write((fen + "\n").encode())
+            line = self.proc.stdout.readline().decode()
+        except (BrokenPipeError, OSError):
+            line = ""
+        if not line.endswith("\n"):
+            raise Fault("vorna-perft ended while refereeing %s" % fen)
+        if line.startswith("refused"):
+            raise Fault("vorna-perft refused the referee's position %s: %s" % (fen, line.strip()))
+        return set(line.split())
+
+    def close(self):
+        self.proc.stdin.close()
+        self.proc.wait()
 
 
 # ---------------------------------------------------------------------------------------------------
@@ -308,7 +328,7 @@ def check_announcements(players, board, verdict, reason, seen, timeout):
             raise Fault("%s did not announce the %s (%s)" % (e.name, reason, board.fen()))
 
 
-def play_game(players, perft, rng, args, stats):
+def play_game(players, referee, rng, args, stats):
     """players: {True: White's engine, False: Black's}. Returns (result, reason, plies)."""
     board = Board()
     moves = []
@@ -318,9 +338,9 @@ def play_game(players, perft, rng, args, stats):
     for colour, e in players.items():
         if e.protocol == "uci":
             e.send("ucinewgame")
-            limits[colour] = rng.choice(["depth 3", "depth 4", "movetime 20", "movetime 50", "clock"])
+            limits[colour] = rng.choice(["depth 2", "depth 3", "depth 4", "movetime 10", "movetime 30", "clock"])
         else:
-            limits[colour] = rng.choice(["sd 3", "sd 4", "clock"])
+            limits[colour] = rng.choice(["sd 2", "sd 3", "sd 4", "clock"])
             e.send("new", "force", "post" if rng.random() < 0.5 else "nopost")
             e.send(limits[colour] if limits[colour] != "clock" else "level 0 0:03 0.05")
             e.in_game = False
@@ -329,7 +349,7 @@ def play_game(players, perft, rng, args, stats):
 
     def verdict_now():
         """The referee's verdict on the position after the last move, and the legal moves."""
-        legal = legal_moves(perft, board.fen())
+        legal = referee.legal_moves(board.fen())
         if not legal:
             if board.in_check():
                 return ("0-1" if board.white else "1-0"), "mate", legal
@@ -404,10 +424,11 @@ def play_game(players, perft, rng, args, stats):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--games", type=int, default=20)
+    parser.add_argument("--jobs", type=int, default=os.cpu_count() or 1, help="games played at once")
     parser.add_argument("--engine", default=os.path.join(ROOT, "build-asan", "Vorna_1_12_x64"))
     parser.add_argument("--perft", default=None)
     parser.add_argument("--max-plies", type=int, default=160)
-    parser.add_argument("--restart-every", type=int, default=4, help="games per pair of engine processes")
+    parser.add_argument("--restart-every", type=int, default=4, help="games per set of engine processes")
     parser.add_argument("--move-timeout", type=float, default=60.0)
     parser.add_argument("--seed", type=int, default=1)
     args = parser.parse_args()
@@ -423,59 +444,89 @@ def main():
         print("soak: need %s and a vorna-perft (build the sanitizer build first)" % args.engine)
         return 2
 
-    rng = random.Random(args.seed)
     workdir = os.path.join(os.path.dirname(os.path.abspath(args.engine)), "soak")
-    os.makedirs(workdir, exist_ok=True)
     pairings = [("uci", "uci"), ("uci", "xboard"), ("xboard", "uci"), ("xboard", "xboard")]
+    lock = threading.Lock()
     faults, results = [], {}
     stats = {"overruns": 0, "plies": 0, "restarts": 0}
-    engines = {}
     started = time.monotonic()
 
-    def stop_all(check):
-        for e in engines.values():
-            try:
-                if check:
-                    e.quit()
-                else:
-                    e.kill()
-            except Fault as f:
-                faults.append(str(f))
-            if e.stderr:
-                faults.append("%s wrote to standard error:\n%s" % (e.name, "".join(e.stderr)[-3000:]))
-        engines.clear()
+    def report(text, fault=None):
+        with lock:
+            if fault:
+                faults.append(fault)
+            print(text, flush=True)
 
-    for game in range(1, args.games + 1):
-        if not engines or (game - 1) % args.restart_every == 0:
+    def run_job(job):
+        """Plays the blocks of --restart-every games that fall to this job, each block with four fresh
+        engine processes (in a working directory of the job's own, for the logs)."""
+        jobdir = os.path.join(workdir, str(job))
+        os.makedirs(jobdir, exist_ok=True)
+        referee = Referee(perft)
+        local = {"overruns": 0, "plies": 0, "restarts": 0}
+        engines = {}
+
+        def stop_all(check):
+            for e in engines.values():
+                try:
+                    if check:
+                        e.quit()
+                    else:
+                        e.kill()
+                except Fault as f:
+                    report(" - %s" % f, str(f))
+                if e.stderr:
+                    text = "%s wrote to standard error:\n%s" % (e.name, "".join(e.stderr)[-3000:])
+                    report(" - " + text, text)
+            engines.clear()
+
+        blocks = (args.games + args.restart_every - 1) // args.restart_every
+        for block in range(job, blocks, args.jobs):
+            first = block * args.restart_every + 1
+            for game in range(first, min(first + args.restart_every, args.games + 1)):
+                if not engines:
+                    local["restarts"] += 1
+                    try:
+                        for protocol in ("uci", "xboard"):
+                            for n in (1, 2):
+                                name = "%s-%d" % (protocol, n)
+                                engines[name] = start_engine(args.engine, protocol, jobdir, name, args.move_timeout)
+                    except Fault as f:
+                        report("game %3d  FAULT: start: %s" % (game, f), "game %d: start: %s" % (game, f))
+                        stop_all(False)
+                        continue
+                white_protocol, black_protocol = pairings[(game - 1) % 4]
+                players = {True: engines[white_protocol + "-1"], False: engines[black_protocol + "-2"]}
+                rng = random.Random(args.seed * 1000003 + game)
+                try:
+                    verdict, reason, plies = play_game(players, referee, rng, args, local)
+                    local["plies"] += plies
+                    with lock:
+                        key = "%s %s" % (verdict, reason)
+                        results[key] = results.get(key, 0) + 1
+                    report("game %4d  %-6s vs %-6s  %-7s  %-28s %3d plies" % (game, white_protocol, black_protocol,
+                                                                           verdict, reason, plies))
+                except Fault as f:
+                    report("game %4d  FAULT: %s" % (game, f),
+                           "game %d (%s vs %s): %s" % (game, white_protocol, black_protocol, f))
+                    stop_all(False)
             stop_all(True)
-            stats["restarts"] += 1
-            try:
-                for protocol in ("uci", "xboard"):
-                    for n in (1, 2):
-                        name = "%s-%d" % (protocol, n)
-                        engines[name] = start_engine(args.engine, protocol, workdir, name, args.move_timeout)
-            except Fault as f:
-                faults.append("game %d: start: %s" % (game, f))
-                stop_all(False)
-                continue
-        white_protocol, black_protocol = pairings[(game - 1) % 4]
-        players = {True: engines[white_protocol + "-1"], False: engines[black_protocol + "-2"]}
-        try:
-            verdict, reason, plies = play_game(players, perft, rng, args, stats)
-            stats["plies"] += plies
-            key = "%s %s" % (verdict, reason)
-            results[key] = results.get(key, 0) + 1
-            print("game %3d  %-6s vs %-6s  %-7s  %-28s %3d plies" % (game, white_protocol, black_protocol, verdict,
-                                                                   reason, plies), flush=True)
-        except Fault as f:
-            faults.append("game %d (%s vs %s): %s" % (game, white_protocol, black_protocol, f))
-            print("game %3d  FAULT: %s" % (game, f), flush=True)
-            stop_all(False)
-    stop_all(True)
+        referee.close()
+        with lock:
+            for k, v in local.items():
+                stats[k] += v
+
+    jobs = [threading.Thread(target=run_job, args=(j,)) for j in range(max(args.jobs, 1))]
+    for t in jobs:
+        t.start()
+    for t in jobs:
+        t.join()
 
     elapsed = time.monotonic() - started
-    print("soak: %d games, %d plies in %.0f s; %s" % (args.games, stats["plies"], elapsed,
-          ", ".join("%s: %d" % kv for kv in sorted(results.items()))))
+    load = "load %.2f %.2f %.2f" % os.getloadavg()
+    print("soak: %d games, %d plies in %.0f s with %d jobs (%s); %s" % (
+        args.games, stats["plies"], elapsed, max(args.jobs, 1), load,
+        ", ".join("%s: %d" % kv for kv in sorted(results.items()))))
     print("soak: %d engine starts, %d moves past the clock (not counted as faults)" % (stats["restarts"] * 4,
           stats["overruns"]))
     if faults:
