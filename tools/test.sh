@@ -87,7 +87,7 @@ unittest_stage windows bash tools/test-windows.sh build-test
 echo "== Packages: tools/package.sh; the .deb under lintian and unpacked into a scratch root, the Windows zip"
 unittest_stage packages python3 tests/package/test_package.py
 
-echo "== Fuzzing: each libFuzzer target for a short while (tools/fuzz.sh 600 for a longer run)"
+echo "== Fuzzing: each libFuzzer target for a short while (tools/fuzz.sh 1800 for a long run)"
 fuzz_log="$logs/fuzz.log"
 bash tools/fuzz.sh 20 2>&1 | tee "$fuzz_log"
 fuzz_ok=$(grep -cE '^[a-z]+ +[0-9]+ executions' "$fuzz_log")
@@ -95,7 +95,7 @@ fuzz_bad=$(sed -n 's/^fuzzing found faults in: //p' "$fuzz_log" | wc -w)
 if [ "$fuzz_ok" -eq 0 ] && [ "$fuzz_bad" -eq 0 ]; then fuzz_bad=1; fi
 count fuzzing "$fuzz_ok" "$fuzz_bad" 0
 
-echo "== Soak: self-play games on the sanitizer build (tools/soak.py --games 100 for a longer run)"
+echo "== Soak: self-play games on the sanitizer build (tools/soak.py --games 1000 for a long run)"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 stage soak python3 tools/soak.py --games 4
 
 rm -rf "$logs"
