@@ -73,6 +73,7 @@ Bitboard BlackPassedMask[64];
 Bitboard AdjacentFiles[64];
 Bitboard BishopRays[64];
 Bitboard RookRays[64];
+Bitboard BetweenSquares[64][64];
 
 namespace {
 // Walks the rays from s one step at a time (a step must not wrap between files h and a) and stops
@@ -121,7 +122,6 @@ Bitboard SlowRookAttacks(int s, Bitboard occ) { return SlowAttacks(s, occ, Strai
 void InitTables() {
     u32 bishopSum = 0, rookSum = 0;
     for (int s = 0; s < 64; ++s) {
-        SquareBit[s] = Bitboard(1) << s;
         BishopOffset[s] = u16(bishopSum);
         RookOffset[s] = rookSum;
         bishopSum += 1u << BishopBits[s];
@@ -160,6 +160,16 @@ void InitTables() {
         BishopRays[s] = SlowBishopAttacks(s, 0);
         RookRays[s] = SlowRookAttacks(s, 0);
     }
+    // What the rays from both ends, each stopped by the other end, have in common.
+    for (int s = 0; s < 64; ++s)
+        for (int t = 0; t < 64; ++t) {
+            Bitboard both = SquareBit[s] | SquareBit[t];
+            BetweenSquares[s][t] = 0;
+            if (BishopRays[s] & SquareBit[t])
+                BetweenSquares[s][t] = SlowBishopAttacks(s, both) & SlowBishopAttacks(t, both);
+            else if (RookRays[s] & SquareBit[t])
+                BetweenSquares[s][t] = SlowRookAttacks(s, both) & SlowRookAttacks(t, both);
+        }
 }
 
 bool AttackedByWhite(int s) { return AttackedBy<White>(s); }

@@ -25,6 +25,7 @@ extern Bitboard BlackPassedMask[64];
 extern Bitboard AdjacentFiles[64];
 extern Bitboard BishopRays[64];  // bishop attacks from s on an empty board
 extern Bitboard RookRays[64];    // rook attacks from s on an empty board
+extern Bitboard BetweenSquares[64][64];  // squares strictly between two squares of one line, else empty
 
 void InitTables();
 

@@ -42,6 +42,10 @@ enum : Square {
     A1 = 56, B1, C1, D1, E1, F1, G1, H1,
 };
 
+// For the few hot routines whose callers must not pay for a call (make, unmake and the move loops
+// around them).
+#define VORNA_INLINE inline __attribute__((always_inline))
+
 // Bit operations. The 32-bit build works on the two halves of a bitboard, which is what a 32-bit
 // target does well; both paths give identical results.
 #if UINTPTR_MAX == 0xFFFFFFFFu

@@ -1,5 +1,7 @@
 #include "moves/movegen.h"
 
+#include <cstring>
+
 #include "board/attacks.h"
 
 namespace {
@@ -11,11 +13,21 @@ constexpr Bitboard Rank1 = 0xFF00000000000000ull;
 // A list can only overflow in set-up positions with very many pieces that move far. Such positions
 // (their bound exceeds the capacity) are generated with a check on every append, which stops at the
 // last slot; all others append unchecked.
+//
+// The generators append through a cursor of their own, which stays in a register, and hand it back to
+// the list at the end.
+struct Cursor {
+    MoveSlot* end;
+    MoveSlot* limit;
+};
+
 template <bool Checked>
-inline void Add(MoveList& list, int from, int to, int kind, int captured) {
-    if (Checked && list.end == list.slots + MaxMoves) return;
-    list.end->move = Move{u8(from), u8(to), u8(kind), u8(captured)};
-    ++list.end;
+VORNA_INLINE void Add(Cursor& out, unsigned from, unsigned to, unsigned kind, unsigned captured) {
+    if (Checked && out.end == out.limit) return;
+    // One store of the whole word rather than four of its bytes.
+    u32 word = from | to << 8 | kind << 16 | captured << 24;
+    std::memcpy(&out.end->move, &word, sizeof word);
+    ++out.end;
 }
 
 template <int Us>
@@ -39,7 +51,7 @@ struct Side {
 // Pawn moves onto the targets, each from to - delta. Promotions give four moves in the order queen,
 // rook, knight, bishop (or only the queen in the tactical list).
 template <int Us, bool Checked, bool QueenOnly>
-inline void AddPawnMoves(MoveList& list, Bitboard targets, int delta, bool captures) {
+inline void AddPawnMoves(Cursor& list, Bitboard targets, int delta, bool captures) {
     using S = Side<Us>;
     Bitboard promos = targets & S::PromotionRank;
     Bitboard others = targets & ~S::PromotionRank;
@@ -74,7 +86,7 @@ inline Bitboard PieceTargets(int from, Bitboard occ) {
 
 // Moves of every piece of one type, origins and targets in ascending square order.
 template <int Us, bool Checked, int Type>
-inline void AddPieceMoves(MoveList& list, Bitboard mask) {
+inline void AddPieceMoves(Cursor& list, Bitboard mask) {
     Bitboard occ = Occupancy();
     Bitboard pieces = Board.PieceBB[Piece<Us>(Type)];
     while (pieces) {
@@ -90,7 +102,7 @@ inline void AddPieceMoves(MoveList& list, Bitboard mask) {
 
 // Pawn captures: White first towards the h-file, Black first towards the a-file.
 template <int Us, bool Checked, bool QueenOnly>
-inline void AddPawnCaptures(MoveList& list) {
+inline void AddPawnCaptures(Cursor& list) {
     Bitboard pawns = Board.PieceBB[Piece<Us>(1)];
     Bitboard enemy = Side<Us>::Enemy();
     const PositionState* st = Board.CurrentState;
@@ -108,7 +120,7 @@ inline void AddPawnCaptures(MoveList& list) {
 }
 
 template <int Us, bool Checked>
-void Generate(MoveList& list) {
+void Generate(Cursor& list) {
     using S = Side<Us>;
     constexpr int Them = 1 - Us;
     Bitboard empty = ~Occupancy();
@@ -146,16 +158,19 @@ void Generate(MoveList& list) {
 
 template <int Us>
 void GenerateAll(MoveList& list) {
+    Cursor out{list.end, list.slots + MaxMoves};
     if (MoveBound<Us>() + MoveCount(list) <= MaxMoves)
-        Generate<Us, false>(list);
+        Generate<Us, false>(out);
     else
-        Generate<Us, true>(list);
+        Generate<Us, true>(out);
+    list.end = out.end;
 }
 
 // At most 16 pieces each capture at most 8 pieces, plus 8 quiet queen promotions: always fits.
 template <int Us>
-void GenerateCaptures(MoveList& list) {
+void GenerateCaptures(MoveList& whole) {
     using S = Side<Us>;
+    Cursor list{whole.end, whole.slots + MaxMoves};
     AddPawnCaptures<Us, false, true>(list);
     Bitboard pushes = S::Advance(Board.PieceBB[Piece<Us>(1)]) & S::PromotionRank & ~Occupancy();
     AddPawnMoves<Us, false, true>(list, pushes, S::Forward, false);
@@ -165,6 +180,7 @@ void GenerateCaptures(MoveList& list) {
     AddPieceMoves<Us, false, 4>(list, enemy);
     AddPieceMoves<Us, false, 5>(list, enemy);
     AddPieceMoves<Us, false, 6>(list, enemy);
+    whole.end = list.end;
 }
 }  // namespace
 

@@ -163,6 +163,8 @@ i16 AlphaBeta(u8 depth, u8 ply, i16 alpha, i16 beta) {
         }
     }
 
+    // Make's short legality test needs the risky origins beside the check state.
+    StoreRiskyOrigins();
     MoveList list;
     ClearMoveList(list);
     GenerateMoves(list);
