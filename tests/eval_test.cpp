@@ -72,6 +72,49 @@ TEST_F(EvalTest, ColourFlippedTwinsScoreTheSame) {
     EXPECT_GE(scores.size(), 100u) << "too few distinct scores for the check to mean much";
 }
 
+// The pawn-structure cache: over every test position and every position two legal moves further (many
+// of them sharing pawns, so most scores come from entries written for another position, and many pawn
+// structures sharing a cache slot), the score equals the one computed afresh, before and after the
+// position's own entry is written.
+TEST_F(EvalTest, CachedScoreEqualsFreshScore) {
+    std::ifstream epd(VORNA_TESTDATA "/perft.epd");
+    ASSERT_TRUE(epd) << "cannot open perft.epd";
+    int positions = 0;
+    std::set<std::pair<Bitboard, Bitboard>> structures;
+    auto check = [&](const std::string& where) {
+        ++positions;
+        structures.insert({Board.PieceBB[WhitePawn], Board.PieceBB[BlackPawn]});
+        int fresh = EvaluateUncached();
+        EXPECT_EQ(fresh, Evaluate()) << where;
+        EXPECT_EQ(fresh, Evaluate()) << where;
+    };
+    auto forEachMove = [](auto visit) {
+        Board.CurrentState->InCheck = SideToMoveInCheck();
+        MoveList list;
+        ClearMoveList(list);
+        GenerateMoves(list);
+        for (MoveSlot* slot = list.slots; slot != list.end; ++slot) {
+            if (!MakeMove(slot->move)) continue;
+            visit(slot->move);
+            UnmakeMove(slot->move);
+        }
+    };
+    std::string line;
+    while (std::getline(epd, line)) {
+        std::string fen = line.substr(0, line.find(';'));
+        if (fen.find_first_not_of(" \t\r") == std::string::npos || !SetBoard(fen.c_str())) continue;
+        check(fen);
+        forEachMove([&](Move first) {
+            check(fen + " +" + std::to_string(MoveWord(first)));
+            forEachMove([&](Move second) {
+                check(fen + " +" + std::to_string(MoveWord(first)) + " +" + std::to_string(MoveWord(second)));
+            });
+        });
+    }
+    EXPECT_GE(positions, 30000);
+    EXPECT_GE(structures.size(), 3000u) << "too few pawn structures to share the cache slots";
+}
+
 TEST_F(EvalTest, StartPositionIsEven) {
     EXPECT_EQ(0, Score(StartFen));
     EXPECT_EQ(0, Score("rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR b KQkq -"));
