@@ -1,7 +1,7 @@
 #include <cstring>
 
 #include "board/board.h"
-#include "moves/makemove.h"
+#include "moves/makemove_inline.h"
 #include "moves/movegen.h"
 #include "platform/platform.h"
 #include "search/limits.h"
@@ -114,7 +114,10 @@ void RewardQuietMove(Move move, u8 depthBelow, u8 cply) {
             for (auto& h : row) h >>= 1;
 }
 
-i16 AlphaBeta(u8 depth, u8 ply, i16 alpha, i16 beta) {
+namespace {
+template <int Us>
+i16 AlphaBetaOf(u8 depth, u8 ply, i16 alpha, i16 beta) {
+    constexpr int Them = 1 - Us;
     if (PollInput()) {
         StopSearch = 1;
         return 0;
@@ -148,7 +151,7 @@ i16 AlphaBeta(u8 depth, u8 ply, i16 alpha, i16 beta) {
     if (alpha == beta) return alpha;
 
     const u8 cply = u8(ply + 1);
-    const bool inCheck = SideToMoveInCheck();
+    const bool inCheck = AttackedBy<Them>(LowestSquare(Board.PieceBB[Piece<Us>(6)]));
     st->InCheck = inCheck;
 
     u8 newDepth = depth;
@@ -157,7 +160,7 @@ i16 AlphaBeta(u8 depth, u8 ply, i16 alpha, i16 beta) {
         if (newDepth >= 1 && beta < 32000 && NullMoveAllowed()) {
             MakeNullMove();
             int v = newDepth <= 2 ? -Quiescence(i16(-beta), i16(1 - beta))
-                                  : -AlphaBeta(u8(newDepth - 2), cply, i16(-beta), i16(1 - beta));
+                                  : -AlphaBetaOf<Them>(u8(newDepth - 2), cply, i16(-beta), i16(1 - beta));
             UnmakeNullMove();
             if (v >= beta) return beta;
         }
@@ -167,24 +170,28 @@ i16 AlphaBeta(u8 depth, u8 ply, i16 alpha, i16 beta) {
     StoreRiskyOrigins();
     MoveList list;
     ClearMoveList(list);
-    GenerateMoves(list);
+    if (Us == White)
+        GenerateWhiteMoves(list);
+    else
+        GenerateBlackMoves(list);
     ScoreMoves(list, cply, hashMove);
 
+    const MakeContext context = MakeContextOf<Us, true>();
     while (list.next < list.end) {
         Move m = PickBest(list);
-        if (!MakeMoveKnownCheck(m)) continue;
+        if (!MakeWith<Us, true>(context, m)) continue;
         int s;
         if (IsRepetition()) {
             s = 0;
         } else if (newDepth == 0) {
             s = -Quiescence(i16(-beta), i16(-alpha));
         } else if (bestMove == NullMove) {
-            s = -AlphaBeta(newDepth, cply, i16(-beta), i16(-alpha));
+            s = -AlphaBetaOf<Them>(newDepth, cply, i16(-beta), i16(-alpha));
         } else {
-            s = -AlphaBeta(newDepth, cply, i16(-alpha - 1), i16(-alpha));
-            if (s > alpha && s < beta) s = -AlphaBeta(newDepth, cply, i16(-beta), i16(-s));
+            s = -AlphaBetaOf<Them>(newDepth, cply, i16(-alpha - 1), i16(-alpha));
+            if (s > alpha && s < beta) s = -AlphaBetaOf<Them>(newDepth, cply, i16(-beta), i16(-s));
         }
-        UnmakeMove(m);
+        UnmakeOf<Us>(m);
         if (StopSearch) return 0;
         if (s > best) {
             if (s > alpha && s >= beta) {
@@ -205,4 +212,10 @@ i16 AlphaBeta(u8 depth, u8 ply, i16 alpha, i16 beta) {
     else
         Store(entry, bestMove, BoundUpper, depth, best, key);
     return alpha;
+}
+}  // namespace
+
+i16 AlphaBeta(u8 depth, u8 ply, i16 alpha, i16 beta) {
+    return Board.SideToMove == White ? AlphaBetaOf<White>(depth, ply, alpha, beta)
+                                     : AlphaBetaOf<Black>(depth, ply, alpha, beta);
 }
