@@ -228,19 +228,17 @@ i16 EvaluateWith() {
     Bitboard occ = Board.WhitePieces | Board.BlackPieces;
     Bitboard whitePawns = bb[WhitePawn], blackPawns = bb[BlackPawn];
 
+    // The pawn entry is fetched first and looked at after the piece terms.
     PawnEntry fresh;
-    PawnEntry* pawns = &fresh;
-    if (Cached) {
-        pawns = &PawnCache[PawnCacheIndex(whitePawns, blackPawns)];
-        if (pawns->notWhite != ~whitePawns || pawns->notBlack != ~blackPawns) FillPawnEntry(*pawns, whitePawns, blackPawns);
-    } else {
-        FillPawnEntry(fresh, whitePawns, blackPawns);
-    }
+    PawnEntry* pawns = Cached ? &PawnCache[PawnCacheIndex(whitePawns, blackPawns)] : &fresh;
+    if (Cached) __builtin_prefetch(pawns);
 
     // Material is counted without pawns first: the king terms look at the opponent's pieces alone.
     int matW, matB;
     int pos = PieceTerms<White>(occ, Board.WhitePieces, whitePawns, blackPawns, matW) -
               PieceTerms<Black>(occ, Board.BlackPieces, blackPawns, whitePawns, matB);
+    if (!Cached || pawns->notWhite != ~whitePawns || pawns->notBlack != ~blackPawns)
+        FillPawnEntry(*pawns, whitePawns, blackPawns);
     int rights = Board.CurrentState->CastleRights;
     pos += KingTerms<White>(bb[BlackQueen] != 0, matB, rights, pawns->shelter[White]) -
            KingTerms<Black>(bb[WhiteQueen] != 0, matW, rights, pawns->shelter[Black]);

@@ -47,16 +47,45 @@ inline void UnmakeNullMove() {
     Board.SideToMove ^= 1;
 }
 
-// Takes the slot with the greatest key (the first of equal keys) from next on and advances next.
-inline Move PickBest(MoveList& list) {
+// Takes the slot with the greatest key (the first of equal keys) from next on and advances next. With
+// Peek, the move likely to be taken after it comes back in runnerUp (null when none is left).
+template <bool Peek>
+inline Move PickBest(MoveList& list, const MoveSlot*& runnerUp) {
     MoveSlot* pick = list.next;
-    for (MoveSlot* slot = list.next + 1; slot < list.end; ++slot)
-        if (slot->orderKey > pick->orderKey) pick = slot;
+    if (Peek) {
+        MoveSlot* second = nullptr;
+        u16 secondKey = 0;
+        for (MoveSlot* slot = list.next + 1; slot < list.end; ++slot) {
+            u16 k = slot->orderKey;
+            if (k > pick->orderKey) {
+                second = pick;
+                secondKey = pick->orderKey;
+                pick = slot;
+            } else if (!second || k > secondKey) {
+                second = slot;
+                secondKey = k;
+            }
+        }
+        // The slot at next is about to change places with the one taken.
+        runnerUp = second == list.next ? pick : second;
+    } else {
+        for (MoveSlot* slot = list.next + 1; slot < list.end; ++slot)
+            if (slot->orderKey > pick->orderKey) pick = slot;
+    }
     MoveSlot chosen = *pick;
     *pick = *list.next;
     *list.next = chosen;
     ++list.next;
     return chosen.move;
+}
+
+// The key of the position after m, as make computes it from the key base of its context for an
+// ordinary move that keeps the castling rights; only good for fetching the table entry early.
+inline u64 KeyAfter(u64 keyBase, Move m) {
+    const PieceCode* mailbox = Board.Mailbox;
+    u64 key = keyBase ^ PieceSquareKeys[mailbox[m.from]][m.from] ^ PieceSquareKeys[mailbox[m.from]][m.to];
+    if (m.captured) key ^= PieceSquareKeys[mailbox[m.to]][m.to];
+    return key;
 }
 }  // namespace
 
@@ -150,6 +179,14 @@ i16 AlphaBetaOf(u8 depth, u8 ply, i16 alpha, i16 beta) {
     }
     if (alpha == beta) return alpha;
 
+    // Children that look their positions up in the table: start fetching the entries of the pass and of
+    // the hash move, which come first.
+    if (depth >= 2) {
+        const u64 keyBase = key ^ EpKeys[st->EpSquare] ^ SideKey;
+        if (depth >= 4) __builtin_prefetch(&TransTable[keyBase & (TransTableSize - 1)]);
+        if (hashMove != NullMove) __builtin_prefetch(&TransTable[KeyAfter(keyBase, hashMove) & (TransTableSize - 1)]);
+    }
+
     const u8 cply = u8(ply + 1);
     const bool inCheck = AttackedBy<Them>(LowestSquare(Board.PieceBB[Piece<Us>(6)]));
     st->InCheck = inCheck;
@@ -178,7 +215,11 @@ i16 AlphaBetaOf(u8 depth, u8 ply, i16 alpha, i16 beta) {
 
     const MakeContext context = MakeContextOf<Us, true>();
     while (list.next < list.end) {
-        Move m = PickBest(list);
+        // Where the children look their positions up in the table, the entry after the next move is
+        // fetched while this move is searched.
+        const MoveSlot* runnerUp = nullptr;
+        Move m = newDepth ? PickBest<true>(list, runnerUp) : PickBest<false>(list, runnerUp);
+        if (runnerUp) __builtin_prefetch(&TransTable[KeyAfter(context.keyBase, runnerUp->move) & (TransTableSize - 1)]);
         if (!MakeWith<Us, true>(context, m)) continue;
         int s;
         if (IsRepetition()) {
