@@ -1,4 +1,7 @@
 #include <cstring>
+#ifdef __SSE4_1__
+#include <smmintrin.h>
+#endif
 
 #include "board/board.h"
 #include "moves/makemove_inline.h"
@@ -47,37 +50,53 @@ inline void UnmakeNullMove() {
     Board.SideToMove ^= 1;
 }
 
-// Takes the slot with the greatest key (the first of equal keys) from next on and advances next. With
-// Peek, the move likely to be taken after it comes back in runnerUp (null when none is left).
-template <bool Peek>
-inline Move PickBest(MoveList& list, const MoveSlot*& runnerUp) {
-    MoveSlot* pick = list.next;
-    if (Peek) {
-        MoveSlot* second = nullptr;
-        u16 secondKey = 0;
-        for (MoveSlot* slot = list.next + 1; slot < list.end; ++slot) {
-            u16 k = slot->orderKey;
-            if (k > pick->orderKey) {
-                second = pick;
-                secondKey = pick->orderKey;
-                pick = slot;
-            } else if (!second || k > secondKey) {
-                second = slot;
-                secondKey = k;
+// The order in which a node takes its moves: each time the slot with the greatest key among those not
+// yet taken (the first of equal keys), which then changes places with the first slot not yet taken. The
+// keys are copied, complemented, into an array of their own, where the greatest key is the smallest
+// word and eight of them are compared at once; the words past the last move are the largest possible
+// (key 0), which never wins over a move since ties go to the lowest index.
+struct MovePicker {
+    MoveSlot* slots;
+    int count;
+    alignas(16) u16 rank[MaxMoves + 8];
+
+    explicit MovePicker(MoveList& list) : slots(list.slots), count(MoveCount(list)) {
+        for (int i = 0; i < count; ++i) rank[i] = u16(~list.slots[i].orderKey);
+        for (int i = count; i < count + 8; ++i) rank[i] = 0xFFFF;
+    }
+
+    // Index of the slot the next pick takes when the slots before first are taken; first < count.
+    int Best(int first) const {
+#ifdef __SSE4_1__
+        u32 best = 0x10000;
+        int at = first;
+        for (int i = first; i < count; i += 8) {
+            __m128i found = _mm_minpos_epu16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(rank + i)));
+            u32 word = u32(_mm_cvtsi128_si32(found));
+            if ((word & 0xFFFF) < best) {
+                best = word & 0xFFFF;
+                at = i + int(word >> 16);
             }
         }
-        // The slot at next is about to change places with the one taken.
-        runnerUp = second == list.next ? pick : second;
-    } else {
-        for (MoveSlot* slot = list.next + 1; slot < list.end; ++slot)
-            if (slot->orderKey > pick->orderKey) pick = slot;
+        return at;
+#else
+        int at = first;
+        for (int i = first + 1; i < count; ++i)
+            if (rank[i] < rank[at]) at = i;
+        return at;
+#endif
     }
-    MoveSlot chosen = *pick;
-    *pick = *list.next;
-    *list.next = chosen;
-    ++list.next;
-    return chosen.move;
-}
+
+    // Moves the slot at index pick to index first (the slot there takes pick's place).
+    void Take(int first, int pick) {
+        MoveSlot chosen = slots[pick];
+        slots[pick] = slots[first];
+        slots[first] = chosen;
+        u16 r = rank[pick];
+        rank[pick] = rank[first];
+        rank[first] = r;
+    }
+};
 
 // The key of the position after m, as make computes it from the key base of its context for an
 // ordinary move that keeps the castling rights; only good for fetching the table entry early.
@@ -214,12 +233,17 @@ i16 AlphaBetaOf(u8 depth, u8 ply, i16 alpha, i16 beta) {
     ScoreMoves(list, cply, hashMove);
 
     const MakeContext context = MakeContextOf<Us, true>();
-    while (list.next < list.end) {
-        // Where the children look their positions up in the table, the entry after the next move is
-        // fetched while this move is searched.
-        const MoveSlot* runnerUp = nullptr;
-        Move m = newDepth ? PickBest<true>(list, runnerUp) : PickBest<false>(list, runnerUp);
-        if (runnerUp) __builtin_prefetch(&TransTable[KeyAfter(context.keyBase, runnerUp->move) & (TransTableSize - 1)]);
+    MovePicker picker(list);
+    int pick = picker.count ? picker.Best(0) : 0;
+    for (int taken = 0; taken < picker.count; ++taken) {
+        picker.Take(taken, pick);
+        Move m = picker.slots[taken].move;
+        // The next pick is known now; where the children look their positions up in the table, its
+        // entry is fetched while this move is searched.
+        if (taken + 1 < picker.count) {
+            pick = picker.Best(taken + 1);
+            if (newDepth) __builtin_prefetch(&TransTable[KeyAfter(context.keyBase, picker.slots[pick].move) & (TransTableSize - 1)]);
+        }
         if (!MakeWith<Us, true>(context, m)) continue;
         int s;
         if (IsRepetition()) {
