@@ -10,10 +10,10 @@ void UnmakeWhiteMove(Move m) { UnmakeOf<White>(m); }
 void UnmakeBlackMove(Move m) { UnmakeOf<Black>(m); }
 
 void StoreRiskyOrigins() {
-    PositionState* st = Board.CurrentState;
-    int king = KingSquare(Board.SideToMove);
-    Bitboard pinned = Board.SideToMove == White ? PinnedPieces<White>(king) : PinnedPieces<Black>(king);
-    st->RiskyOrigins = st->InCheck ? ~Bitboard(0) : pinned | SquareBit[king];
+    if (Board.SideToMove == White)
+        StoreRiskyOriginsOf<White>();
+    else
+        StoreRiskyOriginsOf<Black>();
 }
 
 bool StoreCheckState() { return Board.SideToMove == White ? StoreCheckStateOf<White>() : StoreCheckStateOf<Black>(); }

@@ -228,6 +228,14 @@ VORNA_INLINE Bitboard PinnedPieces(int king) {
     return pinned & OwnPieces<Us>();
 }
 
+// RiskyOrigins of the side to move Us, whose InCheck is stored already (see StoreRiskyOrigins).
+template <int Us>
+VORNA_INLINE void StoreRiskyOriginsOf() {
+    PositionState* st = Board.CurrentState;
+    int king = LowestSquare(Board.PieceBB[Piece<Us>(6)]);
+    st->RiskyOrigins = st->InCheck ? ~Bitboard(0) : PinnedPieces<Us>(king) | SquareBit[king];
+}
+
 // Stores InCheck and RiskyOrigins of the side to move Us into the current record (see StoreCheckState).
 template <int Us>
 VORNA_INLINE bool StoreCheckStateOf() {

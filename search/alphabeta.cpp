@@ -223,7 +223,7 @@ i16 AlphaBetaOf(u8 depth, u8 ply, i16 alpha, i16 beta) {
     }
 
     // Make's short legality test needs the risky origins beside the check state.
-    StoreRiskyOrigins();
+    StoreRiskyOriginsOf<Us>();
     MoveList list;
     ClearMoveList(list);
     if (Us == White)
@@ -235,6 +235,7 @@ i16 AlphaBetaOf(u8 depth, u8 ply, i16 alpha, i16 beta) {
     const MakeContext context = MakeContextOf<Us, true>();
     MovePicker picker(list);
     int pick = picker.count ? picker.Best(0) : 0;
+    if (newDepth && picker.count) __builtin_prefetch(&TransTable[KeyAfter(context.keyBase, picker.slots[pick].move) & (TransTableSize - 1)]);
     for (int taken = 0; taken < picker.count; ++taken) {
         picker.Take(taken, pick);
         Move m = picker.slots[taken].move;
