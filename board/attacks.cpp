@@ -1,6 +1,9 @@
 #include "board/attacks.h"
 
 #include "board/magics.inc"
+#ifdef VORNA_32BIT_ARITH
+#include "board/magics32.inc"
+#endif
 
 namespace {
 // Relevant-occupancy masks: the rays without the square itself and without the edge square of each ray.
@@ -150,12 +153,11 @@ void InitTables() {
         KingAttacks[s] = StepTargets(s, KingOffsets, 8);
         for (u32 k = 0; k < (1u << BishopBits[s]); ++k) {
             Bitboard subset = Subset(BishopMask[s], k);
-            BishopAttacks[BishopOffset[s] + ((subset * BishopMagic[s]) >> BishopShift[s])] =
-                SlowBishopAttacks(s, subset);
+            BishopAttacks[BishopOffset[s] + BishopIndex(s, subset)] = SlowBishopAttacks(s, subset);
         }
         for (u32 k = 0; k < (1u << RookBits[s]); ++k) {
             Bitboard subset = Subset(RookMask[s], k);
-            RookAttacks[RookOffset[s] + ((subset * RookMagic[s]) >> RookShift[s])] = SlowRookAttacks(s, subset);
+            RookAttacks[RookOffset[s] + RookIndex(s, subset)] = SlowRookAttacks(s, subset);
         }
         BishopRays[s] = SlowBishopAttacks(s, 0);
         RookRays[s] = SlowRookAttacks(s, 0);

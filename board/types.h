@@ -77,9 +77,33 @@ inline int PopCount(Bitboard b) {
 #endif
 }
 
+// Whether square s, whose bit the caller has at hand, is in b. The 32-bit program looks at the one
+// half that holds it.
+inline bool HasSquare(Bitboard b, int s, Bitboard bit) {
+#ifdef VORNA_32BIT_ARITH
+    (void)bit;
+    return (u32(s < 32 ? b : b >> 32) >> (s & 31)) & 1;
+#else
+    (void)s;
+    return (b & bit) != 0;
+#endif
+}
+
 // Removes the lowest set bit and returns its square; b must not be empty.
 inline int PopLowest(Bitboard& b) {
     int s = LowestSquare(b);
     b &= b - 1;
     return s;
+}
+
+// Calls visit(square) for every set square of b in ascending order. The 32-bit program walks the two
+// halves one after the other, each with 32-bit arithmetic.
+template <class Visit>
+VORNA_INLINE void ForEachSquare(Bitboard b, Visit&& visit) {
+#ifdef VORNA_32BIT_ARITH
+    for (u32 lo = u32(b); lo; lo &= lo - 1) visit(__builtin_ctz(lo));
+    for (u32 hi = u32(b >> 32); hi; hi &= hi - 1) visit(32 + __builtin_ctz(hi));
+#else
+    for (; b; b &= b - 1) visit(__builtin_ctzll(b));
+#endif
 }

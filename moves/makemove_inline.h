@@ -123,8 +123,14 @@ VORNA_INLINE bool MakeWith(const MakeContext& context, Move m) {
     const Bitboard fromBit = SquareBit[from], fromTo = fromBit | SquareBit[to];
     u8 rights = old->CastleRights;
     u64 key = context.keyBase;
+#ifdef VORNA_32BIT_ARITH
+    // The 32-bit program reads the table for every move: testing the 64-bit mask costs it more.
+    const u8 kept = u8(rights & CastleMask[from] & CastleMask[to]);
+    if (kept != rights) {
+#else
     if (fromTo & CastlingSquares) {
-        u8 kept = u8(rights & CastleMask[from] & CastleMask[to]);
+        const u8 kept = u8(rights & CastleMask[from] & CastleMask[to]);
+#endif
         key ^= CastleKeys[rights] ^ CastleKeys[kept];
         rights = kept;
     }
@@ -146,7 +152,7 @@ VORNA_INLINE bool MakeWith(const MakeContext& context, Move m) {
         mailbox[from] = 0;
         st->HashKey = key ^ PieceSquareKeys[p][from] ^ PieceSquareKeys[p][to];
         st->EpSquare = 0;
-        if ((context.risky & fromBit) && LeavesKingAttacked<Us, CheckStored>(from, to, 0, old)) {
+        if (HasSquare(context.risky, from, fromBit) && LeavesKingAttacked<Us, CheckStored>(from, to, 0, old)) {
             UnmakeOf<Us>(m);
             return false;
         }

@@ -30,13 +30,6 @@ VORNA_INLINE void Add(Cursor& out, unsigned from, unsigned to, unsigned kind, un
     ++out.end;
 }
 
-template <int Us>
-int MoveBound() {
-    const Bitboard* bb = Board.PieceBB;
-    return 12 * PopCount(bb[Piece<Us>(1)]) + 8 * PopCount(bb[Piece<Us>(2)]) + 13 * PopCount(bb[Piece<Us>(3)]) +
-           14 * PopCount(bb[Piece<Us>(4)]) + 27 * PopCount(bb[Piece<Us>(5)]) + 10;
-}
-
 // Colour-dependent constants: pawns advance by Forward (a8 = 0, so White's is -8).
 template <int Us>
 struct Side {
@@ -48,6 +41,21 @@ struct Side {
     static Bitboard Enemy() { return Us == White ? Board.BlackPieces : Board.WhitePieces; }
 };
 
+template <int Us>
+int MoveBound() {
+    const Bitboard* bb = Board.PieceBB;
+    return 12 * PopCount(bb[Piece<Us>(1)]) + 8 * PopCount(bb[Piece<Us>(2)]) + 13 * PopCount(bb[Piece<Us>(3)]) +
+           14 * PopCount(bb[Piece<Us>(4)]) + 27 * PopCount(bb[Piece<Us>(5)]) + 10;
+}
+
+// Whether the moves of Us fit behind the count already in the list. Most positions are settled by the
+// number of pieces alone (none has more than a queen's 27 moves; the king 8 and two castlings).
+template <int Us>
+bool MovesFit(int count) {
+    if (27 * (PopCount(Side<Us>::Own()) - 1) + 10 + count <= MaxMoves) return true;
+    return MoveBound<Us>() + count <= MaxMoves;
+}
+
 // Pawn moves onto the targets, each from to - delta. Promotions give four moves in the order queen,
 // rook, knight, bishop (or only the queen in the tactical list).
 template <int Us, bool Checked, bool QueenOnly>
@@ -56,22 +64,18 @@ inline void AddPawnMoves(Cursor& list, Bitboard targets, int delta, bool capture
     Bitboard promos = targets & S::PromotionRank;
     Bitboard others = targets & ~S::PromotionRank;
     auto addPromos = [&]() {
-        while (promos) {
-            int to = PopLowest(promos);
+        ForEachSquare(promos, [&](int to) {
             int cap = captures ? Board.Mailbox[to] : 0;
             Add<Checked>(list, to - delta, to, Piece<Us>(5), cap);
-            if (QueenOnly) continue;
+            if (QueenOnly) return;
             Add<Checked>(list, to - delta, to, Piece<Us>(4), cap);
             Add<Checked>(list, to - delta, to, Piece<Us>(2), cap);
             Add<Checked>(list, to - delta, to, Piece<Us>(3), cap);
-        }
+        });
     };
     // Walked in ascending square order: White promotes on the lowest squares, Black on the highest.
     if (Us == White) addPromos();
-    while (others) {
-        int to = PopLowest(others);
-        Add<Checked>(list, to - delta, to, 0, captures ? Board.Mailbox[to] : 0);
-    }
+    ForEachSquare(others, [&](int to) { Add<Checked>(list, to - delta, to, 0, captures ? Board.Mailbox[to] : 0); });
     if (Us == Black) addPromos();
 }
 
@@ -89,15 +93,10 @@ template <int Us, bool Checked, int Type>
 inline void AddPieceMoves(Cursor& list, Bitboard mask) {
     Bitboard occ = Occupancy();
     Bitboard pieces = Board.PieceBB[Piece<Us>(Type)];
-    while (pieces) {
-        int from = PopLowest(pieces);
-        Bitboard targets = PieceTargets<Type>(from, occ);
-        targets &= mask;
-        while (targets) {
-            int to = PopLowest(targets);
-            Add<Checked>(list, from, to, 0, Board.Mailbox[to]);
-        }
-    }
+    ForEachSquare(pieces, [&](int from) {
+        Bitboard targets = PieceTargets<Type>(from, occ) & mask;
+        ForEachSquare(targets, [&](int to) { Add<Checked>(list, from, to, 0, Board.Mailbox[to]); });
+    });
 }
 
 // Pawn captures: White first towards the h-file, Black first towards the a-file.
@@ -108,7 +107,7 @@ inline void AddPawnCaptures(Cursor& list) {
     const PositionState* st = Board.CurrentState;
     if (st->EpSquare) {
         Bitboard origins = PawnAttackers<Us>()[st->EpSquare] & pawns;
-        while (origins) Add<Checked>(list, PopLowest(origins), st->EpSquare, KindEnPassant, Piece<1 - Us>(1));
+        ForEachSquare(origins, [&](int from) { Add<Checked>(list, from, st->EpSquare, KindEnPassant, Piece<1 - Us>(1)); });
     }
     if (Us == White) {
         AddPawnMoves<Us, Checked, QueenOnly>(list, (pawns >> 7) & enemy & NotFileA, -7, true);
@@ -129,10 +128,7 @@ void Generate(Cursor& list) {
     AddPawnCaptures<Us, Checked, false>(list);
     Bitboard single = S::Advance(Board.PieceBB[Piece<Us>(1)]) & empty;
     Bitboard twice = S::Advance(single) & empty & S::DoublePushRank;
-    while (twice) {
-        int to = PopLowest(twice);
-        Add<Checked>(list, to - 2 * S::Forward, to, KindDoublePush, 0);
-    }
+    ForEachSquare(twice, [&](int to) { Add<Checked>(list, to - 2 * S::Forward, to, KindDoublePush, 0); });
     AddPawnMoves<Us, Checked, false>(list, single, S::Forward, false);
     AddPieceMoves<Us, Checked, 2>(list, notOwn);
     AddPieceMoves<Us, Checked, 3>(list, notOwn);
@@ -159,7 +155,7 @@ void Generate(Cursor& list) {
 template <int Us>
 void GenerateAll(MoveList& list) {
     Cursor out{list.end, list.slots + MaxMoves};
-    if (MoveBound<Us>() + MoveCount(list) <= MaxMoves)
+    if (MovesFit<Us>(MoveCount(list)))
         Generate<Us, false>(out);
     else
         Generate<Us, true>(out);

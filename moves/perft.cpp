@@ -24,7 +24,7 @@ void PerftOf(u8 depth) {
     const MoveSlot* const end = list.end;
     if (depth == 1) {
         // The last ply: every move is made, tested and taken back, and each legal one is a leaf.
-        u64 leaves = 0;
+        u32 leaves = 0;
         for (const MoveSlot* slot = list.slots; slot < end; ++slot) {
             Move m = slot->move;
             if (!MakeWith<Us, true>(context, m)) continue;
