@@ -23,15 +23,14 @@ void PerftOf(u8 depth) {
     const MakeContext context = MakeContextOf<Us, true>();
     const MoveSlot* const end = list.end;
     if (depth == 1) {
-        // The last ply: every move is made, tested and taken back, and each legal one is a leaf.
-        u32 leaves = 0;
+        // The last ply: every move is made, tested and taken back, and each legal one is a leaf. Make
+        // counts the legal ones in NodeCount already.
+        const u64 before = NodeCount;
         for (const MoveSlot* slot = list.slots; slot < end; ++slot) {
             Move m = slot->move;
-            if (!MakeWith<Us, true>(context, m)) continue;
-            ++leaves;
-            UnmakeOf<Us>(m);
+            if (MakeWith<Us, true>(context, m)) UnmakeOf<Us>(m);
         }
-        PerftCount += leaves;
+        PerftCount += NodeCount - before;
         return;
     }
     for (const MoveSlot* slot = list.slots; slot < end; ++slot) {
