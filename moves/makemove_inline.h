@@ -11,12 +11,23 @@ VORNA_INLINE Bitboard& OwnPieces() { return Us == White ? Board.WhitePieces : Bo
 inline constexpr int CastlingCorner(int from, int to) { return to > from ? to + 1 : to - 2; }
 inline constexpr int CastlingRookTo(int from, int to) { return to > from ? to - 1 : to + 1; }
 
+// The castling rook of Us steps from one of its two squares to the other (and back in unmake).
+template <int Us>
+VORNA_INLINE void MoveCastlingRook(int from, int to) {
+    constexpr PieceCode Rook = Piece<Us>(4);
+    Bitboard both = SquareBit[from] | SquareBit[to];
+    Board.PieceBB[Rook] ^= both;
+    OwnPieces<Us>() ^= both;
+    Board.Mailbox[to] = Rook;
+    Board.Mailbox[from] = 0;
+}
+
 // The home squares of kings and rooks: a move that starts or ends on one may cost castling rights.
 inline constexpr Bitboard CastlingSquares = 0x9100000000000091ull;  // a8 e8 h8 a1 e1 h1
 
 template <int Us>
 VORNA_INLINE void UnmakeOf(Move m) {
-    constexpr PieceCode Pawn = Piece<Us>(1), Rook = Piece<Us>(4);
+    constexpr PieceCode Pawn = Piece<Us>(1);
     constexpr int Forward = Us == White ? -8 : 8;
     Bitboard& own = OwnPieces<Us>();
     Bitboard& enemy = OwnPieces<1 - Us>();
@@ -56,14 +67,7 @@ VORNA_INLINE void UnmakeOf(Move m) {
             bb[captured] ^= SquareBit[victim];
             enemy ^= SquareBit[victim];
         }
-        if (kind == KindCastling) {
-            int corner = CastlingCorner(from, to), rookTo = CastlingRookTo(from, to);
-            Bitboard both = SquareBit[corner] | SquareBit[rookTo];
-            bb[Rook] ^= both;
-            own ^= both;
-            mailbox[corner] = Rook;
-            mailbox[rookTo] = 0;
-        }
+        if (kind == KindCastling) MoveCastlingRook<Us>(CastlingRookTo(from, to), CastlingCorner(from, to));
     }
     --Board.CurrentState;
     Board.SideToMove = u8(Us);
@@ -197,11 +201,7 @@ VORNA_INLINE bool MakeWith(const MakeContext& context, Move m) {
         key ^= EpKeys[to - Forward];
     } else if (kind == KindCastling) {
         int corner = CastlingCorner(from, to), rookTo = CastlingRookTo(from, to);
-        Bitboard both = SquareBit[corner] | SquareBit[rookTo];
-        bb[Rook] ^= both;
-        own ^= both;
-        mailbox[rookTo] = Rook;
-        mailbox[corner] = 0;
+        MoveCastlingRook<Us>(corner, rookTo);
         key ^= PieceSquareKeys[Rook][corner] ^ PieceSquareKeys[Rook][rookTo];
     }
     st->HashKey = key;

@@ -54,80 +54,80 @@ static u64 Walk(int s, const int (*dirs)[2], u64 occ, bool mask) {
 static const int BishopDirs[4][2] = {{1, 1}, {-1, 1}, {1, -1}, {-1, -1}};
 static const int RookDirs[4][2] = {{0, 1}, {0, -1}, {1, 0}, {-1, 0}};
 
-static u64 FindMagic(int s, const int (*dirs)[2]) {
-    u64 mask = Walk(s, dirs, 0, true);
-    int bits = __builtin_popcountll(mask);
-    int n = 1 << bits;
-    std::vector<u64> subsets(n), attacks(n), used(n);
-    std::vector<int> epoch(n, 0);
+// Every subset of the square's relevant-occupancy mask with its attack set.
+struct Subsets {
+    u64 mask;
+    int bits;
+    std::vector<u64> occupancy, attacks;
+};
+
+static Subsets Enumerate(int s, const int (*dirs)[2]) {
+    Subsets all;
+    all.mask = Walk(s, dirs, 0, true);
+    all.bits = __builtin_popcountll(all.mask);
     u64 sub = 0;
-    for (int i = 0; i < n; ++i) {  // Carry-Rippler enumeration of all subsets of the mask
-        subsets[i] = sub;
-        attacks[i] = Walk(s, dirs, sub, false);
-        sub = (sub - mask) & mask;
+    for (int i = 0; i < 1 << all.bits; ++i) {  // Carry-Rippler enumeration of all subsets of the mask
+        all.occupancy.push_back(sub);
+        all.attacks.push_back(Walk(s, dirs, sub, false));
+        sub = (sub - all.mask) & all.mask;
     }
+    return all;
+}
+
+// Draws candidates until one sends no two subsets with different attack sets to the same index; index
+// maps (candidate, subset occupancy) to an index of all.bits bits, skip rejects a candidate at once.
+template <class Candidate, class Index, class Skip>
+static Candidate Search(const Subsets& all, Candidate (*draw)(), Index index, Skip skip) {
+    int n = 1 << all.bits;
+    std::vector<u64> used(n);
+    std::vector<int> epoch(n, 0);
     for (int tries = 1;; ++tries) {
-        u64 magic = Sparse();
-        if (__builtin_popcountll((mask * magic) & 0xFF00000000000000ull) < 6) continue;
+        Candidate candidate = draw();
+        if (skip(candidate)) continue;
         bool ok = true;
         for (int i = 0; i < n && ok; ++i) {
-            unsigned idx = unsigned((subsets[i] * magic) >> (64 - bits));
+            unsigned idx = index(candidate, all.occupancy[i]);
             if (epoch[idx] != tries) {
                 epoch[idx] = tries;
-                used[idx] = attacks[i];
-            } else if (used[idx] != attacks[i]) {
+                used[idx] = all.attacks[i];
+            } else if (used[idx] != all.attacks[i]) {
                 ok = false;
             }
         }
-        if (ok) return magic;
+        if (ok) return candidate;
     }
+}
+
+static u64 FindMagic(int s, const int (*dirs)[2]) {
+    const Subsets all = Enumerate(s, dirs);
+    return Search(
+        all, Sparse, [&](u64 magic, u64 occ) { return unsigned((occ * magic) >> (64 - all.bits)); },
+        [&](u64 magic) { return __builtin_popcountll((all.mask * magic) & 0xFF00000000000000ull) < 6; });
 }
 
 using u32 = uint32_t;
-
-static unsigned Index32(u64 subset, u32 lo, u32 hi, int bits) {
-    return (u32(subset) * lo ^ u32(subset >> 32) * hi) >> (32 - bits);
+struct Pair {
+    u32 lo, hi;  // multipliers of the low and the high half
+};
+static Pair SparsePair() {
+    u32 lo = u32(Sparse());
+    return Pair{lo, u32(Sparse())};
 }
 
-// A pair for the 32-bit program: [0] multiplies the low half, [1] the high half.
-static void FindMagic32(int s, const int (*dirs)[2], u32* pair) {
-    u64 mask = Walk(s, dirs, 0, true);
-    int bits = __builtin_popcountll(mask);
-    int n = 1 << bits;
-    std::vector<u64> subsets(n), attacks(n), used(n);
-    std::vector<int> epoch(n, 0);
-    u64 sub = 0;
-    for (int i = 0; i < n; ++i) {
-        subsets[i] = sub;
-        attacks[i] = Walk(s, dirs, sub, false);
-        sub = (sub - mask) & mask;
-    }
-    for (int tries = 1;; ++tries) {
-        u32 lo = u32(Sparse()), hi = u32(Sparse());
-        bool ok = true;
-        for (int i = 0; i < n && ok; ++i) {
-            unsigned idx = Index32(subsets[i], lo, hi, bits);
-            if (epoch[idx] != tries) {
-                epoch[idx] = tries;
-                used[idx] = attacks[i];
-            } else if (used[idx] != attacks[i]) {
-                ok = false;
-            }
-        }
-        if (ok) {
-            pair[0] = lo;
-            pair[1] = hi;
-            return;
-        }
-    }
+// A pair for the 32-bit program.
+static Pair FindMagic32(int s, const int (*dirs)[2]) {
+    const Subsets all = Enumerate(s, dirs);
+    return Search(
+        all, SparsePair,
+        [&](Pair p, u64 occ) { return (u32(occ) * p.lo ^ u32(occ >> 32) * p.hi) >> (32 - all.bits); },
+        [](Pair) { return false; });
 }
 
 static void Print32(const char* name, const int (*dirs)[2]) {
     std::printf("const u32 %s[64][2] = {\n", name);
     for (int s = 0; s < 64; ++s) {
-        u32 pair[2];
-        FindMagic32(s, dirs, pair);
-        std::printf("%s{0x%08Xu, 0x%08Xu},%s", s % 4 == 0 ? "    " : " ", unsigned(pair[0]), unsigned(pair[1]),
+        Pair pair = FindMagic32(s, dirs);
+        std::printf("%s{0x%08Xu, 0x%08Xu},%s", s % 4 == 0 ? "    " : " ", unsigned(pair.lo), unsigned(pair.hi),
                     s % 4 == 3 ? "\n" : "");
         std::fflush(stdout);
     }
