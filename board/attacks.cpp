@@ -1,6 +1,9 @@
 #include "board/attacks.h"
 
 #include "board/magics.inc"
+#ifdef VORNA_32BIT_ARITH
+#include "board/magics32.inc"
+#endif
 
 namespace {
 // Relevant-occupancy masks: the rays without the square itself and without the edge square of each ray.
@@ -73,6 +76,7 @@ Bitboard BlackPassedMask[64];
 Bitboard AdjacentFiles[64];
 Bitboard BishopRays[64];
 Bitboard RookRays[64];
+Bitboard BetweenSquares[64][64];
 
 namespace {
 // Walks the rays from s one step at a time (a step must not wrap between files h and a) and stops
@@ -121,7 +125,6 @@ Bitboard SlowRookAttacks(int s, Bitboard occ) { return SlowAttacks(s, occ, Strai
 void InitTables() {
     u32 bishopSum = 0, rookSum = 0;
     for (int s = 0; s < 64; ++s) {
-        SquareBit[s] = Bitboard(1) << s;
         BishopOffset[s] = u16(bishopSum);
         RookOffset[s] = rookSum;
         bishopSum += 1u << BishopBits[s];
@@ -150,16 +153,25 @@ void InitTables() {
         KingAttacks[s] = StepTargets(s, KingOffsets, 8);
         for (u32 k = 0; k < (1u << BishopBits[s]); ++k) {
             Bitboard subset = Subset(BishopMask[s], k);
-            BishopAttacks[BishopOffset[s] + ((subset * BishopMagic[s]) >> BishopShift[s])] =
-                SlowBishopAttacks(s, subset);
+            BishopAttacks[BishopOffset[s] + BishopIndex(s, subset)] = SlowBishopAttacks(s, subset);
         }
         for (u32 k = 0; k < (1u << RookBits[s]); ++k) {
             Bitboard subset = Subset(RookMask[s], k);
-            RookAttacks[RookOffset[s] + ((subset * RookMagic[s]) >> RookShift[s])] = SlowRookAttacks(s, subset);
+            RookAttacks[RookOffset[s] + RookIndex(s, subset)] = SlowRookAttacks(s, subset);
         }
         BishopRays[s] = SlowBishopAttacks(s, 0);
         RookRays[s] = SlowRookAttacks(s, 0);
     }
+    // What the rays from both ends, each stopped by the other end, have in common.
+    for (int s = 0; s < 64; ++s)
+        for (int t = 0; t < 64; ++t) {
+            Bitboard both = SquareBit[s] | SquareBit[t];
+            BetweenSquares[s][t] = 0;
+            if (BishopRays[s] & SquareBit[t])
+                BetweenSquares[s][t] = SlowBishopAttacks(s, both) & SlowBishopAttacks(t, both);
+            else if (RookRays[s] & SquareBit[t])
+                BetweenSquares[s][t] = SlowRookAttacks(s, both) & SlowRookAttacks(t, both);
+        }
 }
 
 bool AttackedByWhite(int s) { return AttackedBy<White>(s); }

@@ -25,15 +25,34 @@ extern Bitboard BlackPassedMask[64];
 extern Bitboard AdjacentFiles[64];
 extern Bitboard BishopRays[64];  // bishop attacks from s on an empty board
 extern Bitboard RookRays[64];    // rook attacks from s on an empty board
+extern Bitboard BetweenSquares[64][64];  // squares strictly between two squares of one line, else empty
 
 void InitTables();
 
+#ifdef VORNA_32BIT_ARITH
+// The 32-bit program has magic pairs of its own: each half of the masked occupancy is multiplied by its
+// own 32-bit number and the index is the top bits of the two products combined, two 32-bit
+// multiplications instead of a 64-bit one. Same index widths and slices, the same attack sets.
+extern const u32 BishopMagic32[64][2];
+extern const u32 RookMagic32[64][2];
+// Shift counts are 64 - bits; the low five bits of that are 32 - bits.
+inline u32 BishopIndex(int s, Bitboard occ) {
+    Bitboard m = occ & BishopMask[s];
+    return (u32(m) * BishopMagic32[s][0] ^ u32(m >> 32) * BishopMagic32[s][1]) >> (BishopShift[s] & 31);
+}
+inline u32 RookIndex(int s, Bitboard occ) {
+    Bitboard m = occ & RookMask[s];
+    return (u32(m) * RookMagic32[s][0] ^ u32(m >> 32) * RookMagic32[s][1]) >> (RookShift[s] & 31);
+}
+#else
+inline u32 BishopIndex(int s, Bitboard occ) { return u32(((occ & BishopMask[s]) * BishopMagic[s]) >> BishopShift[s]); }
+inline u32 RookIndex(int s, Bitboard occ) { return u32(((occ & RookMask[s]) * RookMagic[s]) >> RookShift[s]); }
+#endif
+
 inline Bitboard BishopAttacksFrom(int s, Bitboard occ) {
-    return BishopAttacks[u16(BishopOffset[s] + u16(((occ & BishopMask[s]) * BishopMagic[s]) >> BishopShift[s]))];
+    return BishopAttacks[u16(BishopOffset[s] + u16(BishopIndex(s, occ)))];
 }
-inline Bitboard RookAttacksFrom(int s, Bitboard occ) {
-    return RookAttacks[RookOffset[s] + u32(((occ & RookMask[s]) * RookMagic[s]) >> RookShift[s])];
-}
+inline Bitboard RookAttacksFrom(int s, Bitboard occ) { return RookAttacks[RookOffset[s] + RookIndex(s, occ)]; }
 
 // Pawn attackers of a square for the colour Us.
 template <int Us>

@@ -20,7 +20,6 @@ const u8 CastleMask[64] = {
     14, 15, 15, 15, 12, 15, 15, 13,
 };
 
-Bitboard SquareBit[64];
 
 // Mirror[s] = s ^ 56.
 const u8 Mirror[64] = {

@@ -1,5 +1,7 @@
 // The one position the engine holds, its per-ply state records and the Zobrist keys.
 #pragma once
+#include <array>
+
 #include "board/types.h"
 
 // Everything about a position that a move can change and unmake cannot recompute. One record per ply.
@@ -9,6 +11,9 @@ struct PositionState {
     u8 InCheck;       // side to move in check; written by whoever generates moves next, never by make
     u64 HashKey;
     u8 Reversible;    // the move that produced this record was a quiet non-pawn move
+    Bitboard RiskyOrigins;  // origins of the moves that may leave the king of the side to move attacked:
+                            // its own square and its pinned pieces, every square while it is in check;
+                            // stored with InCheck by StoreCheckState for make's short legality test
 };
 
 inline constexpr int StateStackSize = 1024;
@@ -34,7 +39,14 @@ extern u64 SideKey;     // present when White is to move
 
 // Board geometry.
 extern const u8 CastleMask[64];
-extern Bitboard SquareBit[64];  // filled by InitTables
+// SquareBit[s] = 1 << s. A constant table: the compiler then knows that no store of make or unmake
+// changes it and keeps what it has read of it.
+constexpr std::array<Bitboard, 64> MakeSquareBits() {
+    std::array<Bitboard, 64> bits{};
+    for (int s = 0; s < 64; ++s) bits[s] = Bitboard(1) << s;
+    return bits;
+}
+inline constexpr std::array<Bitboard, 64> SquareBit = MakeSquareBits();
 extern const u8 Mirror[64];     // s ^ 56: same file, reflected rank
 extern const Bitboard FileMask[8];
 

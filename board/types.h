@@ -42,6 +42,10 @@ enum : Square {
     A1 = 56, B1, C1, D1, E1, F1, G1, H1,
 };
 
+// For the few hot routines whose callers must not pay for a call (make, unmake and the move loops
+// around them).
+#define VORNA_INLINE inline __attribute__((always_inline))
+
 // Bit operations. The 32-bit build works on the two halves of a bitboard, which is what a 32-bit
 // target does well; both paths give identical results.
 #if UINTPTR_MAX == 0xFFFFFFFFu
@@ -73,9 +77,33 @@ inline int PopCount(Bitboard b) {
 #endif
 }
 
+// Whether square s, whose bit the caller has at hand, is in b. The 32-bit program looks at the one
+// half that holds it.
+inline bool HasSquare(Bitboard b, int s, Bitboard bit) {
+#ifdef VORNA_32BIT_ARITH
+    (void)bit;
+    return (u32(s < 32 ? b : b >> 32) >> (s & 31)) & 1;
+#else
+    (void)s;
+    return (b & bit) != 0;
+#endif
+}
+
 // Removes the lowest set bit and returns its square; b must not be empty.
 inline int PopLowest(Bitboard& b) {
     int s = LowestSquare(b);
     b &= b - 1;
     return s;
+}
+
+// Calls visit(square) for every set square of b in ascending order. The 32-bit program walks the two
+// halves one after the other, each with 32-bit arithmetic.
+template <class Visit>
+VORNA_INLINE void ForEachSquare(Bitboard b, Visit&& visit) {
+#ifdef VORNA_32BIT_ARITH
+    for (u32 lo = u32(b); lo; lo &= lo - 1) visit(__builtin_ctz(lo));
+    for (u32 hi = u32(b >> 32); hi; hi &= hi - 1) visit(32 + __builtin_ctz(hi));
+#else
+    for (; b; b &= b - 1) visit(__builtin_ctzll(b));
+#endif
 }

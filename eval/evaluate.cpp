@@ -148,19 +148,18 @@ inline int PieceTerms(Bitboard occ, Bitboard own, Bitboard ownPawns, Bitboard th
 }
 
 // King placement and pawn shelter. The shelter only matters while the opponent keeps a queen and more
-// than a queen's worth of pieces (theirPieces: their non-pawn material).
+// than a queen's worth of pieces (theirPieces: their non-pawn material). The shelters of the two castled
+// places come from the pawn entry; the square in front of a king in the centre is looked at here.
 template <int Us>
-inline int KingTerms(bool theyHaveQueen, int theirPieces, int castleRights) {
+inline int KingTerms(bool theyHaveQueen, int theirPieces, int castleRights, const u8* shelters) {
     int k = LowestSquare(Board.PieceBB[Piece<Us>(6)]);
     int r = Relative<Us>(k);
     if (!theyHaveQueen || theirPieces <= QueenValue) return KingEndTable[r];
 
-    constexpr int KingSide = Us == White ? G2 : G7;
-    constexpr int QueenSide = Us == White ? B2 : B7;
     int pos = KingMiddleTable[r];
     int f = FileOf(k);
-    if (f >= 5) return pos - Shelter<Us>(KingSide);
-    if (f <= 2) return pos - Shelter<Us>(QueenSide);
+    if (f >= 5) return pos - shelters[0];
+    if (f <= 2) return pos - shelters[1];
 
     // King on file d or e. The square in front of it only counts while the king is still on its own
     // five ranks.
@@ -170,8 +169,8 @@ inline int KingTerms(bool theyHaveQueen, int theirPieces, int castleRights) {
     if (rights) {
         // It may still castle: judged by the better of staying and the sides it can castle to.
         int best = front;
-        if (rights & 2) best = std::min(best, int(Shelter<Us>(KingSide)));
-        if (rights & 1) best = std::min(best, int(Shelter<Us>(QueenSide)));
+        if (rights & 2) best = std::min(best, int(shelters[0]));
+        if (rights & 1) best = std::min(best, int(shelters[1]));
         return pos - (front + best) / 2;
     }
     return home ? pos - front - 20 : pos;
@@ -192,23 +191,58 @@ inline int PawnTerms(Bitboard own, Bitboard theirs) {
     for (Bitboard passed = own & ~behind; passed;) pos += PassedPawnBonus[Relative<Us>(PopLowest(passed))];
     return pos;
 }
-}  // namespace
 
-u16 WhiteShelter(Square s) { return Shelter<White>(s); }
-u16 BlackShelter(Square s) { return Shelter<Black>(s); }
+// What depends on the pawns alone, kept in a small cache. An entry is found by the two pawn sets
+// themselves, stored complemented so that an entry never written (all zero) matches no position: a
+// score never comes from another pawn structure.
+struct PawnEntry {
+    Bitboard notWhite, notBlack;
+    i16 structure;     // isolated and passed pawns, White minus Black
+    u8 shelter[2][2];  // [colour][0 king side, 1 queen side]: Shelter of g2 and b2, g7 and b7
+};
 
-i16 Evaluate() {
+constexpr int PawnCacheBits = 13;
+PawnEntry PawnCache[1 << PawnCacheBits];
+
+void FillPawnEntry(PawnEntry& e, Bitboard whitePawns, Bitboard blackPawns) {
+    e.notWhite = ~whitePawns;
+    e.notBlack = ~blackPawns;
+    e.structure = i16(PawnTerms<White>(whitePawns, blackPawns) - PawnTerms<Black>(blackPawns, whitePawns));
+    e.shelter[White][0] = u8(Shelter<White>(G2));
+    e.shelter[White][1] = u8(Shelter<White>(B2));
+    e.shelter[Black][0] = u8(Shelter<Black>(G7));
+    e.shelter[Black][1] = u8(Shelter<Black>(B7));
+}
+
+// Multiplies each 32-bit half by its own odd constant, which the 32-bit program does as cheaply as the
+// 64-bit one, and takes the top bits.
+inline u32 PawnCacheIndex(Bitboard whitePawns, Bitboard blackPawns) {
+    u32 h = u32(whitePawns) * 0x9E3779B1u ^ u32(whitePawns >> 32) * 0x85EBCA77u ^
+            u32(blackPawns) * 0xC2B2AE3Du ^ u32(blackPawns >> 32) * 0x27D4EB2Fu;
+    return h >> (32 - PawnCacheBits);
+}
+
+template <bool Cached>
+i16 EvaluateWith() {
     const Bitboard* bb = Board.PieceBB;
     Bitboard occ = Board.WhitePieces | Board.BlackPieces;
     Bitboard whitePawns = bb[WhitePawn], blackPawns = bb[BlackPawn];
+
+    // The pawn entry is fetched first and looked at after the piece terms.
+    PawnEntry fresh;
+    PawnEntry* pawns = Cached ? &PawnCache[PawnCacheIndex(whitePawns, blackPawns)] : &fresh;
+    if (Cached) __builtin_prefetch(pawns);
 
     // Material is counted without pawns first: the king terms look at the opponent's pieces alone.
     int matW, matB;
     int pos = PieceTerms<White>(occ, Board.WhitePieces, whitePawns, blackPawns, matW) -
               PieceTerms<Black>(occ, Board.BlackPieces, blackPawns, whitePawns, matB);
+    if (!Cached || pawns->notWhite != ~whitePawns || pawns->notBlack != ~blackPawns)
+        FillPawnEntry(*pawns, whitePawns, blackPawns);
     int rights = Board.CurrentState->CastleRights;
-    pos += KingTerms<White>(bb[BlackQueen] != 0, matB, rights) - KingTerms<Black>(bb[WhiteQueen] != 0, matW, rights);
-    pos += PawnTerms<White>(whitePawns, blackPawns) - PawnTerms<Black>(blackPawns, whitePawns);
+    pos += KingTerms<White>(bb[BlackQueen] != 0, matB, rights, pawns->shelter[White]) -
+           KingTerms<Black>(bb[WhiteQueen] != 0, matW, rights, pawns->shelter[Black]);
+    pos += pawns->structure;
     matW += PawnValue * PopCount(whitePawns);
     matB += PawnValue * PopCount(blackPawns);
 
@@ -223,3 +257,10 @@ i16 Evaluate() {
     }
     return i16(Board.SideToMove == White ? t : -t);
 }
+}  // namespace
+
+u16 WhiteShelter(Square s) { return Shelter<White>(s); }
+u16 BlackShelter(Square s) { return Shelter<Black>(s); }
+
+i16 Evaluate() { return EvaluateWith<true>(); }
+i16 EvaluateUncached() { return EvaluateWith<false>(); }

@@ -4,6 +4,9 @@
 
 // Score of the current position in centipawns from the point of view of the side to move.
 i16 Evaluate();
+// The same score with every term computed afresh, without the cache of pawn-structure terms that
+// Evaluate keeps. For tests.
+i16 EvaluateUncached();
 
 // Pawn-shelter penalty of a square in front of a king, 0 (intact) to 80. Safe for every square 0..63: a
 // square whose neighbours or squares further ahead are off the board simply finds no pawn there.

@@ -263,7 +263,7 @@ bool Tactical(Move m) {
 
 int CheckEveryMove() {
     const int us = Board.SideToMove, them = 1 - us;
-    Board.CurrentState->InCheck = SideToMoveInCheck();
+    StoreCheckState();
     Require(Board.CurrentState->InCheck == SlowAttacked(Board.Mailbox, KingSquare(us), them),
             "the check test disagrees with the reference");
     MoveList list;

@@ -17,8 +17,13 @@ void UnmakeMove(Move m);
 
 bool SideToMoveInCheck();
 
-// The same make for callers that have stored SideToMoveInCheck() into InCheck of the current record,
-// as the full generators require: it can then skip most of the attack test. Search and perft use it.
-template <int Us>
-bool MakeKnownCheck(Move m);
+// Stores the check state of the side to move into the current record: InCheck (as SideToMoveInCheck
+// gives it, which the full generators need) and RiskyOrigins. Returns InCheck.
+bool StoreCheckState();
+// RiskyOrigins alone, for a caller that has stored InCheck itself.
+void StoreRiskyOrigins();
+
+// The same make for callers that have run StoreCheckState() on the current position: it can then skip
+// most of the attack test. Search and perft use it (their loops inline MakeOf<Us, true> of
+// moves/makemove_inline.h).
 bool MakeMoveKnownCheck(Move m);

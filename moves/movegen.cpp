@@ -1,5 +1,7 @@
 #include "moves/movegen.h"
 
+#include <cstring>
+
 #include "board/attacks.h"
 
 namespace {
@@ -11,18 +13,21 @@ constexpr Bitboard Rank1 = 0xFF00000000000000ull;
 // A list can only overflow in set-up positions with very many pieces that move far. Such positions
 // (their bound exceeds the capacity) are generated with a check on every append, which stops at the
 // last slot; all others append unchecked.
-template <bool Checked>
-inline void Add(MoveList& list, int from, int to, int kind, int captured) {
-    if (Checked && list.end == list.slots + MaxMoves) return;
-    list.end->move = Move{u8(from), u8(to), u8(kind), u8(captured)};
-    ++list.end;
-}
+//
+// The generators append through a cursor of their own, which stays in a register, and hand it back to
+// the list at the end.
+struct Cursor {
+    MoveSlot* end;
+    MoveSlot* limit;
+};
 
-template <int Us>
-int MoveBound() {
-    const Bitboard* bb = Board.PieceBB;
-    return 12 * PopCount(bb[Piece<Us>(1)]) + 8 * PopCount(bb[Piece<Us>(2)]) + 13 * PopCount(bb[Piece<Us>(3)]) +
-           14 * PopCount(bb[Piece<Us>(4)]) + 27 * PopCount(bb[Piece<Us>(5)]) + 10;
+template <bool Checked>
+VORNA_INLINE void Add(Cursor& out, unsigned from, unsigned to, unsigned kind, unsigned captured) {
+    if (Checked && out.end == out.limit) return;
+    // One store of the whole word rather than four of its bytes.
+    u32 word = from | to << 8 | kind << 16 | captured << 24;
+    std::memcpy(&out.end->move, &word, sizeof word);
+    ++out.end;
 }
 
 // Colour-dependent constants: pawns advance by Forward (a8 = 0, so White's is -8).
@@ -36,30 +41,41 @@ struct Side {
     static Bitboard Enemy() { return Us == White ? Board.BlackPieces : Board.WhitePieces; }
 };
 
+template <int Us>
+int MoveBound() {
+    const Bitboard* bb = Board.PieceBB;
+    return 12 * PopCount(bb[Piece<Us>(1)]) + 8 * PopCount(bb[Piece<Us>(2)]) + 13 * PopCount(bb[Piece<Us>(3)]) +
+           14 * PopCount(bb[Piece<Us>(4)]) + 27 * PopCount(bb[Piece<Us>(5)]) + 10;
+}
+
+// Whether the moves of Us fit behind the count already in the list. Most positions are settled by the
+// number of pieces alone (none has more than a queen's 27 moves; the king 8 and two castlings).
+template <int Us>
+bool MovesFit(int count) {
+    if (27 * (PopCount(Side<Us>::Own()) - 1) + 10 + count <= MaxMoves) return true;
+    return MoveBound<Us>() + count <= MaxMoves;
+}
+
 // Pawn moves onto the targets, each from to - delta. Promotions give four moves in the order queen,
 // rook, knight, bishop (or only the queen in the tactical list).
 template <int Us, bool Checked, bool QueenOnly>
-inline void AddPawnMoves(MoveList& list, Bitboard targets, int delta, bool captures) {
+inline void AddPawnMoves(Cursor& list, Bitboard targets, int delta, bool captures) {
     using S = Side<Us>;
     Bitboard promos = targets & S::PromotionRank;
     Bitboard others = targets & ~S::PromotionRank;
     auto addPromos = [&]() {
-        while (promos) {
-            int to = PopLowest(promos);
+        ForEachSquare(promos, [&](int to) {
             int cap = captures ? Board.Mailbox[to] : 0;
             Add<Checked>(list, to - delta, to, Piece<Us>(5), cap);
-            if (QueenOnly) continue;
+            if (QueenOnly) return;
             Add<Checked>(list, to - delta, to, Piece<Us>(4), cap);
             Add<Checked>(list, to - delta, to, Piece<Us>(2), cap);
             Add<Checked>(list, to - delta, to, Piece<Us>(3), cap);
-        }
+        });
     };
     // Walked in ascending square order: White promotes on the lowest squares, Black on the highest.
     if (Us == White) addPromos();
-    while (others) {
-        int to = PopLowest(others);
-        Add<Checked>(list, to - delta, to, 0, captures ? Board.Mailbox[to] : 0);
-    }
+    ForEachSquare(others, [&](int to) { Add<Checked>(list, to - delta, to, 0, captures ? Board.Mailbox[to] : 0); });
     if (Us == Black) addPromos();
 }
 
@@ -74,29 +90,24 @@ inline Bitboard PieceTargets(int from, Bitboard occ) {
 
 // Moves of every piece of one type, origins and targets in ascending square order.
 template <int Us, bool Checked, int Type>
-inline void AddPieceMoves(MoveList& list, Bitboard mask) {
+inline void AddPieceMoves(Cursor& list, Bitboard mask) {
     Bitboard occ = Occupancy();
     Bitboard pieces = Board.PieceBB[Piece<Us>(Type)];
-    while (pieces) {
-        int from = PopLowest(pieces);
-        Bitboard targets = PieceTargets<Type>(from, occ);
-        targets &= mask;
-        while (targets) {
-            int to = PopLowest(targets);
-            Add<Checked>(list, from, to, 0, Board.Mailbox[to]);
-        }
-    }
+    ForEachSquare(pieces, [&](int from) {
+        Bitboard targets = PieceTargets<Type>(from, occ) & mask;
+        ForEachSquare(targets, [&](int to) { Add<Checked>(list, from, to, 0, Board.Mailbox[to]); });
+    });
 }
 
 // Pawn captures: White first towards the h-file, Black first towards the a-file.
 template <int Us, bool Checked, bool QueenOnly>
-inline void AddPawnCaptures(MoveList& list) {
+inline void AddPawnCaptures(Cursor& list) {
     Bitboard pawns = Board.PieceBB[Piece<Us>(1)];
     Bitboard enemy = Side<Us>::Enemy();
     const PositionState* st = Board.CurrentState;
     if (st->EpSquare) {
         Bitboard origins = PawnAttackers<Us>()[st->EpSquare] & pawns;
-        while (origins) Add<Checked>(list, PopLowest(origins), st->EpSquare, KindEnPassant, Piece<1 - Us>(1));
+        ForEachSquare(origins, [&](int from) { Add<Checked>(list, from, st->EpSquare, KindEnPassant, Piece<1 - Us>(1)); });
     }
     if (Us == White) {
         AddPawnMoves<Us, Checked, QueenOnly>(list, (pawns >> 7) & enemy & NotFileA, -7, true);
@@ -108,7 +119,7 @@ inline void AddPawnCaptures(MoveList& list) {
 }
 
 template <int Us, bool Checked>
-void Generate(MoveList& list) {
+void Generate(Cursor& list) {
     using S = Side<Us>;
     constexpr int Them = 1 - Us;
     Bitboard empty = ~Occupancy();
@@ -117,10 +128,7 @@ void Generate(MoveList& list) {
     AddPawnCaptures<Us, Checked, false>(list);
     Bitboard single = S::Advance(Board.PieceBB[Piece<Us>(1)]) & empty;
     Bitboard twice = S::Advance(single) & empty & S::DoublePushRank;
-    while (twice) {
-        int to = PopLowest(twice);
-        Add<Checked>(list, to - 2 * S::Forward, to, KindDoublePush, 0);
-    }
+    ForEachSquare(twice, [&](int to) { Add<Checked>(list, to - 2 * S::Forward, to, KindDoublePush, 0); });
     AddPawnMoves<Us, Checked, false>(list, single, S::Forward, false);
     AddPieceMoves<Us, Checked, 2>(list, notOwn);
     AddPieceMoves<Us, Checked, 3>(list, notOwn);
@@ -146,16 +154,19 @@ void Generate(MoveList& list) {
 
 template <int Us>
 void GenerateAll(MoveList& list) {
-    if (MoveBound<Us>() + MoveCount(list) <= MaxMoves)
-        Generate<Us, false>(list);
+    Cursor out{list.end, list.slots + MaxMoves};
+    if (MovesFit<Us>(MoveCount(list)))
+        Generate<Us, false>(out);
     else
-        Generate<Us, true>(list);
+        Generate<Us, true>(out);
+    list.end = out.end;
 }
 
 // At most 16 pieces each capture at most 8 pieces, plus 8 quiet queen promotions: always fits.
 template <int Us>
-void GenerateCaptures(MoveList& list) {
+void GenerateCaptures(MoveList& whole) {
     using S = Side<Us>;
+    Cursor list{whole.end, whole.slots + MaxMoves};
     AddPawnCaptures<Us, false, true>(list);
     Bitboard pushes = S::Advance(Board.PieceBB[Piece<Us>(1)]) & S::PromotionRank & ~Occupancy();
     AddPawnMoves<Us, false, true>(list, pushes, S::Forward, false);
@@ -165,6 +176,7 @@ void GenerateCaptures(MoveList& list) {
     AddPieceMoves<Us, false, 4>(list, enemy);
     AddPieceMoves<Us, false, 5>(list, enemy);
     AddPieceMoves<Us, false, 6>(list, enemy);
+    whole.end = list.end;
 }
 }  // namespace
 

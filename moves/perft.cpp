@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "board/fen.h"
-#include "moves/makemove.h"
+#include "moves/makemove_inline.h"
 #include "moves/movegen.h"
 #include "platform/platform.h"
 #include "search/limits.h"
@@ -13,27 +13,32 @@ u64 PerftCount = 0;
 namespace {
 template <int Us>
 void PerftOf(u8 depth) {
-    Board.CurrentState->InCheck = SideToMoveInCheck();
+    StoreCheckStateOf<Us>();
     MoveList list;
     ClearMoveList(list);
     if (Us == White)
         GenerateWhiteMoves(list);
     else
         GenerateBlackMoves(list);
-    u64 leaves = 0;
-    for (const MoveSlot* slot = list.slots; slot < list.end; ++slot) {
-        Move m = slot->move;
-        if (!MakeKnownCheck<Us>(m)) continue;
-        if (depth > 1)
-            PerftOf<1 - Us>(u8(depth - 1));
-        else
-            ++leaves;
-        if (Us == White)
-            UnmakeWhiteMove(m);
-        else
-            UnmakeBlackMove(m);
+    const MakeContext context = MakeContextOf<Us, true>();
+    const MoveSlot* const end = list.end;
+    if (depth == 1) {
+        // The last ply: every move is made, tested and taken back, and each legal one is a leaf. Make
+        // counts the legal ones in NodeCount already.
+        const u64 before = NodeCount;
+        for (const MoveSlot* slot = list.slots; slot < end; ++slot) {
+            Move m = slot->move;
+            if (MakeWith<Us, true>(context, m)) UnmakeOf<Us>(m);
+        }
+        PerftCount += NodeCount - before;
+        return;
     }
-    PerftCount += leaves;
+    for (const MoveSlot* slot = list.slots; slot < end; ++slot) {
+        Move m = slot->move;
+        if (!MakeWith<Us, true>(context, m)) continue;
+        PerftOf<1 - Us>(u8(depth - 1));
+        UnmakeOf<Us>(m);
+    }
 }
 
 struct SuiteEntry {

@@ -1,7 +1,10 @@
 #include <cstring>
+#ifdef __SSE4_1__
+#include <smmintrin.h>
+#endif
 
 #include "board/board.h"
-#include "moves/makemove.h"
+#include "moves/makemove_inline.h"
 #include "moves/movegen.h"
 #include "platform/platform.h"
 #include "search/limits.h"
@@ -47,16 +50,61 @@ inline void UnmakeNullMove() {
     Board.SideToMove ^= 1;
 }
 
-// Takes the slot with the greatest key (the first of equal keys) from next on and advances next.
-inline Move PickBest(MoveList& list) {
-    MoveSlot* pick = list.next;
-    for (MoveSlot* slot = list.next + 1; slot < list.end; ++slot)
-        if (slot->orderKey > pick->orderKey) pick = slot;
-    MoveSlot chosen = *pick;
-    *pick = *list.next;
-    *list.next = chosen;
-    ++list.next;
-    return chosen.move;
+// The order in which a node takes its moves: each time the slot with the greatest key among those not
+// yet taken (the first of equal keys), which then changes places with the first slot not yet taken. The
+// keys are copied, complemented, into an array of their own, where the greatest key is the smallest
+// word and eight of them are compared at once; the words past the last move are the largest possible
+// (key 0), which never wins over a move since ties go to the lowest index.
+struct MovePicker {
+    MoveSlot* slots;
+    int count;
+    alignas(16) u16 rank[MaxMoves + 8];
+
+    explicit MovePicker(MoveList& list) : slots(list.slots), count(MoveCount(list)) {
+        for (int i = 0; i < count; ++i) rank[i] = u16(~list.slots[i].orderKey);
+        for (int i = count; i < count + 8; ++i) rank[i] = 0xFFFF;
+    }
+
+    // Index of the slot the next pick takes when the slots before first are taken; first < count.
+    int Best(int first) const {
+#ifdef __SSE4_1__
+        u32 best = 0x10000;
+        int at = first;
+        for (int i = first; i < count; i += 8) {
+            __m128i found = _mm_minpos_epu16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(rank + i)));
+            u32 word = u32(_mm_cvtsi128_si32(found));
+            if ((word & 0xFFFF) < best) {
+                best = word & 0xFFFF;
+                at = i + int(word >> 16);
+            }
+        }
+        return at;
+#else
+        int at = first;
+        for (int i = first + 1; i < count; ++i)
+            if (rank[i] < rank[at]) at = i;
+        return at;
+#endif
+    }
+
+    // Moves the slot at index pick to index first (the slot there takes pick's place).
+    void Take(int first, int pick) {
+        MoveSlot chosen = slots[pick];
+        slots[pick] = slots[first];
+        slots[first] = chosen;
+        u16 r = rank[pick];
+        rank[pick] = rank[first];
+        rank[first] = r;
+    }
+};
+
+// The key of the position after m, as make computes it from the key base of its context for an
+// ordinary move that keeps the castling rights; only good for fetching the table entry early.
+inline u64 KeyAfter(u64 keyBase, Move m) {
+    const PieceCode* mailbox = Board.Mailbox;
+    u64 key = keyBase ^ PieceSquareKeys[mailbox[m.from]][m.from] ^ PieceSquareKeys[mailbox[m.from]][m.to];
+    if (m.captured) key ^= PieceSquareKeys[mailbox[m.to]][m.to];
+    return key;
 }
 }  // namespace
 
@@ -114,7 +162,10 @@ void RewardQuietMove(Move move, u8 depthBelow, u8 cply) {
             for (auto& h : row) h >>= 1;
 }
 
-i16 AlphaBeta(u8 depth, u8 ply, i16 alpha, i16 beta) {
+namespace {
+template <int Us>
+i16 AlphaBetaOf(u8 depth, u8 ply, i16 alpha, i16 beta) {
+    constexpr int Them = 1 - Us;
     if (PollInput()) {
         StopSearch = 1;
         return 0;
@@ -147,8 +198,16 @@ i16 AlphaBeta(u8 depth, u8 ply, i16 alpha, i16 beta) {
     }
     if (alpha == beta) return alpha;
 
+    // Children that look their positions up in the table: start fetching the entries of the pass and of
+    // the hash move, which come first.
+    if (depth >= 2) {
+        const u64 keyBase = key ^ EpKeys[st->EpSquare] ^ SideKey;
+        if (depth >= 4) __builtin_prefetch(&TransTable[keyBase & (TransTableSize - 1)]);
+        if (hashMove != NullMove) __builtin_prefetch(&TransTable[KeyAfter(keyBase, hashMove) & (TransTableSize - 1)]);
+    }
+
     const u8 cply = u8(ply + 1);
-    const bool inCheck = SideToMoveInCheck();
+    const bool inCheck = AttackedBy<Them>(LowestSquare(Board.PieceBB[Piece<Us>(6)]));
     st->InCheck = inCheck;
 
     u8 newDepth = depth;
@@ -157,32 +216,48 @@ i16 AlphaBeta(u8 depth, u8 ply, i16 alpha, i16 beta) {
         if (newDepth >= 1 && beta < 32000 && NullMoveAllowed()) {
             MakeNullMove();
             int v = newDepth <= 2 ? -Quiescence(i16(-beta), i16(1 - beta))
-                                  : -AlphaBeta(u8(newDepth - 2), cply, i16(-beta), i16(1 - beta));
+                                  : -AlphaBetaOf<Them>(u8(newDepth - 2), cply, i16(-beta), i16(1 - beta));
             UnmakeNullMove();
             if (v >= beta) return beta;
         }
     }
 
+    // Make's short legality test needs the risky origins beside the check state.
+    StoreRiskyOriginsOf<Us>();
     MoveList list;
     ClearMoveList(list);
-    GenerateMoves(list);
+    if (Us == White)
+        GenerateWhiteMoves(list);
+    else
+        GenerateBlackMoves(list);
     ScoreMoves(list, cply, hashMove);
 
-    while (list.next < list.end) {
-        Move m = PickBest(list);
-        if (!MakeMoveKnownCheck(m)) continue;
+    const MakeContext context = MakeContextOf<Us, true>();
+    MovePicker picker(list);
+    int pick = picker.count ? picker.Best(0) : 0;
+    if (newDepth && picker.count) __builtin_prefetch(&TransTable[KeyAfter(context.keyBase, picker.slots[pick].move) & (TransTableSize - 1)]);
+    for (int taken = 0; taken < picker.count; ++taken) {
+        picker.Take(taken, pick);
+        Move m = picker.slots[taken].move;
+        // The next pick is known now; where the children look their positions up in the table, its
+        // entry is fetched while this move is searched.
+        if (taken + 1 < picker.count) {
+            pick = picker.Best(taken + 1);
+            if (newDepth) __builtin_prefetch(&TransTable[KeyAfter(context.keyBase, picker.slots[pick].move) & (TransTableSize - 1)]);
+        }
+        if (!MakeWith<Us, true>(context, m)) continue;
         int s;
         if (IsRepetition()) {
             s = 0;
         } else if (newDepth == 0) {
             s = -Quiescence(i16(-beta), i16(-alpha));
         } else if (bestMove == NullMove) {
-            s = -AlphaBeta(newDepth, cply, i16(-beta), i16(-alpha));
+            s = -AlphaBetaOf<Them>(newDepth, cply, i16(-beta), i16(-alpha));
         } else {
-            s = -AlphaBeta(newDepth, cply, i16(-alpha - 1), i16(-alpha));
-            if (s > alpha && s < beta) s = -AlphaBeta(newDepth, cply, i16(-beta), i16(-s));
+            s = -AlphaBetaOf<Them>(newDepth, cply, i16(-alpha - 1), i16(-alpha));
+            if (s > alpha && s < beta) s = -AlphaBetaOf<Them>(newDepth, cply, i16(-beta), i16(-s));
         }
-        UnmakeMove(m);
+        UnmakeOf<Us>(m);
         if (StopSearch) return 0;
         if (s > best) {
             if (s > alpha && s >= beta) {
@@ -203,4 +278,10 @@ i16 AlphaBeta(u8 depth, u8 ply, i16 alpha, i16 beta) {
     else
         Store(entry, bestMove, BoundUpper, depth, best, key);
     return alpha;
+}
+}  // namespace
+
+i16 AlphaBeta(u8 depth, u8 ply, i16 alpha, i16 beta) {
+    return Board.SideToMove == White ? AlphaBetaOf<White>(depth, ply, alpha, beta)
+                                     : AlphaBetaOf<Black>(depth, ply, alpha, beta);
 }

@@ -47,7 +47,7 @@ void MoveToFront(MoveList& list, MoveSlot* slot) {
 
 Move SearchBestMove() {
     AllocateTime();
-    Board.CurrentState->InCheck = SideToMoveInCheck();
+    StoreCheckState();
     MoveList root;
     ClearMoveList(root);
     GenerateMoves(root);

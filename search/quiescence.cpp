@@ -1,14 +1,16 @@
 #include "board/board.h"
 #include "eval/evaluate.h"
-#include "moves/makemove.h"
+#include "moves/makemove_inline.h"
 #include "moves/movegen.h"
 #include "search/limits.h"
 #include "search/poll.h"
 #include "search/search.h"
 
-// Captures and queen promotions until the position is quiet. Fail-soft: returns the best of the
+namespace {
+// Captures and queen promotions of Us until the position is quiet. Fail-soft: returns the best of the
 // stand-pat score and the move scores even below alpha.
-i16 Quiescence(i16 alpha, i16 beta) {
+template <int Us>
+i16 QuiescenceOf(i16 alpha, i16 beta) {
     // Polled like every node of the node search: in a position crowded with pieces that can take each
     // other (a dozen queens a side) the capture tree alone runs for hours, and the first iteration of
     // a search is nothing else. The callers discard what a stopped search returns.
@@ -26,23 +28,30 @@ i16 Quiescence(i16 alpha, i16 beta) {
 
     MoveList list;
     ClearMoveList(list);
-    GenerateTactical(list);
+    if (Us == White)
+        GenerateWhiteTactical(list);
+    else
+        GenerateBlackTactical(list);
     const PieceCode* mailbox = Board.Mailbox;
-    for (MoveSlot* slot = list.slots; slot < list.end; ++slot)
+    MoveSlot* const end = list.end;
+    if (end == list.slots) return i16(best);
+    for (MoveSlot* slot = list.slots; slot < end; ++slot)
         slot->orderKey = u16((slot->move.captured << 4) | (16 - mailbox[slot->move.from]));
 
-    while (list.next < list.end) {
-        MoveSlot* pick = list.next;
-        for (MoveSlot* slot = list.next + 1; slot < list.end; ++slot)
+    // Make's short legality test: most captures need no attack test once the pins are known.
+    StoreCheckStateOf<Us>();
+    const MakeContext context = MakeContextOf<Us, true>();
+    for (MoveSlot* next = list.slots; next < end; ++next) {
+        MoveSlot* pick = next;
+        for (MoveSlot* slot = next + 1; slot < end; ++slot)
             if (slot->orderKey > pick->orderKey) pick = slot;
         MoveSlot chosen = *pick;
-        *pick = *list.next;
-        *list.next = chosen;
-        ++list.next;
+        *pick = *next;
+        *next = chosen;
         Move m = chosen.move;
-        if (!MakeMove(m)) continue;
-        int s = -Quiescence(i16(-beta), i16(-alpha));
-        UnmakeMove(m);
+        if (!MakeWith<Us, true>(context, m)) continue;
+        int s = -QuiescenceOf<1 - Us>(i16(-beta), i16(-alpha));
+        UnmakeOf<Us>(m);
         if (StopSearch) return 0;
         if (s > best) {
             if (s > alpha) {
@@ -53,4 +62,9 @@ i16 Quiescence(i16 alpha, i16 beta) {
         }
     }
     return i16(best);
+}
+}  // namespace
+
+i16 Quiescence(i16 alpha, i16 beta) {
+    return Board.SideToMove == White ? QuiescenceOf<White>(alpha, beta) : QuiescenceOf<Black>(alpha, beta);
 }

@@ -26,6 +26,33 @@ protected:
         return Evaluate();
     }
 
+    // Sets up every test position of perft.epd in turn and calls visit(fen) on it.
+    template <class Visit>
+    static void ForEachTestPosition(Visit visit) {
+        std::ifstream epd(VORNA_TESTDATA "/perft.epd");
+        ASSERT_TRUE(epd) << "cannot open perft.epd";
+        std::string line;
+        while (std::getline(epd, line)) {
+            std::string fen = line.substr(0, line.find(';'));
+            if (fen.find_first_not_of(" \t\r") == std::string::npos || !SetBoard(fen.c_str())) continue;
+            visit(fen);
+        }
+    }
+
+    // Makes every legal move of the current position in turn, calls visit(move) and takes it back.
+    template <class Visit>
+    static void ForEachLegalMove(Visit visit) {
+        Board.CurrentState->InCheck = SideToMoveInCheck();
+        MoveList list;
+        ClearMoveList(list);
+        GenerateMoves(list);
+        for (MoveSlot* slot = list.slots; slot != list.end; ++slot) {
+            if (!MakeMove(slot->move)) continue;
+            visit(slot->move);
+            UnmakeMove(slot->move);
+        }
+    }
+
     // Score of the colour-flipped twin of the current position; the position is restored afterwards.
     static int FlippedScore() {
         FlipColours();
@@ -40,36 +67,50 @@ protected:
 // A position and its colour-flipped twin must score the same for the side to move. Checked on every
 // test position and on every position one legal move further.
 TEST_F(EvalTest, ColourFlippedTwinsScoreTheSame) {
-    std::ifstream epd(VORNA_TESTDATA "/perft.epd");
-    ASSERT_TRUE(epd) << "cannot open perft.epd";
     int roots = 0, children = 0;
     std::set<int> scores;
-    std::string line;
-    while (std::getline(epd, line)) {
-        std::string fen = line.substr(0, line.find(';'));
-        if (fen.find_first_not_of(" \t\r") == std::string::npos || !SetBoard(fen.c_str())) continue;
+    ForEachTestPosition([&](const std::string& fen) {
         ++roots;
         int rootScore = Evaluate();
         EXPECT_EQ(rootScore, FlippedScore()) << fen;
         scores.insert(rootScore);
-
-        Board.CurrentState->InCheck = SideToMoveInCheck();
-        MoveList list;
-        ClearMoveList(list);
-        GenerateMoves(list);
-        for (MoveSlot* slot = list.slots; slot != list.end; ++slot) {
-            if (!MakeMove(slot->move)) continue;
+        ForEachLegalMove([&](Move move) {
             ++children;
             int score = Evaluate();
-            EXPECT_EQ(score, FlippedScore()) << fen << " after move " << MoveWord(slot->move);
+            EXPECT_EQ(score, FlippedScore()) << fen << " after move " << MoveWord(move);
             scores.insert(score);
-            UnmakeMove(slot->move);
-        }
+        });
         EXPECT_EQ(rootScore, Evaluate()) << fen << ": unmake did not restore the score";
-    }
+    });
     EXPECT_GE(roots, 50);
     EXPECT_GE(children, 1000);
     EXPECT_GE(scores.size(), 100u) << "too few distinct scores for the check to mean much";
+}
+
+// The pawn-structure cache: over every test position and every position two legal moves further (many
+// of them sharing pawns, so most scores come from entries written for another position, and many pawn
+// structures sharing a cache slot), the score equals the one computed afresh, before and after the
+// position's own entry is written.
+TEST_F(EvalTest, CachedScoreEqualsFreshScore) {
+    int positions = 0;
+    std::set<std::pair<Bitboard, Bitboard>> structures;
+    auto check = [&](const std::string& where) {
+        ++positions;
+        structures.insert({Board.PieceBB[WhitePawn], Board.PieceBB[BlackPawn]});
+        int fresh = EvaluateUncached();
+        EXPECT_EQ(fresh, Evaluate()) << where;
+        EXPECT_EQ(fresh, Evaluate()) << where;
+    };
+    ForEachTestPosition([&](const std::string& fen) {
+        check(fen);
+        ForEachLegalMove([&](Move first) {
+            std::string line = fen + " +" + std::to_string(MoveWord(first));
+            check(line);
+            ForEachLegalMove([&](Move second) { check(line + " +" + std::to_string(MoveWord(second))); });
+        });
+    });
+    EXPECT_GE(positions, 30000);
+    EXPECT_GE(structures.size(), 3000u) << "too few pawn structures to share the cache slots";
 }
 
 TEST_F(EvalTest, StartPositionIsEven) {

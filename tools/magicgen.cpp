@@ -6,9 +6,16 @@
 // sparse (the AND of three random words) and come from a fixed-seed xorshift generator, so every run
 // prints the same numbers.
 //
+// The 32-bit program has magic pairs of its own (board/magics32.inc, printed with the argument 32): the
+// two 32-bit halves of the masked occupancy are each multiplied by a 32-bit number and the products
+// combined with XOR, which needs two 32-bit multiplications instead of a 64-bit one; the index is the top
+// bits of that word. The same acceptance rule and index widths apply.
+//
 // Build and run:  g++ -O2 -std=c++20 tools/magicgen.cpp -o magicgen && ./magicgen > board/magics.inc
+//                 ./magicgen 32 > board/magics32.inc
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 using u64 = uint64_t;
@@ -47,44 +54,101 @@ static u64 Walk(int s, const int (*dirs)[2], u64 occ, bool mask) {
 static const int BishopDirs[4][2] = {{1, 1}, {-1, 1}, {1, -1}, {-1, -1}};
 static const int RookDirs[4][2] = {{0, 1}, {0, -1}, {1, 0}, {-1, 0}};
 
-static u64 FindMagic(int s, const int (*dirs)[2]) {
-    u64 mask = Walk(s, dirs, 0, true);
-    int bits = __builtin_popcountll(mask);
-    int n = 1 << bits;
-    std::vector<u64> subsets(n), attacks(n), used(n);
-    std::vector<int> epoch(n, 0);
+// Every subset of the square's relevant-occupancy mask with its attack set.
+struct Subsets {
+    u64 mask;
+    int bits;
+    std::vector<u64> occupancy, attacks;
+};
+
+static Subsets Enumerate(int s, const int (*dirs)[2]) {
+    Subsets all;
+    all.mask = Walk(s, dirs, 0, true);
+    all.bits = __builtin_popcountll(all.mask);
     u64 sub = 0;
-    for (int i = 0; i < n; ++i) {  // Carry-Rippler enumeration of all subsets of the mask
-        subsets[i] = sub;
-        attacks[i] = Walk(s, dirs, sub, false);
-        sub = (sub - mask) & mask;
+    for (int i = 0; i < 1 << all.bits; ++i) {  // Carry-Rippler enumeration of all subsets of the mask
+        all.occupancy.push_back(sub);
+        all.attacks.push_back(Walk(s, dirs, sub, false));
+        sub = (sub - all.mask) & all.mask;
     }
+    return all;
+}
+
+// Draws candidates until one sends no two subsets with different attack sets to the same index; index
+// maps (candidate, subset occupancy) to an index of all.bits bits, skip rejects a candidate at once.
+template <class Candidate, class Index, class Skip>
+static Candidate Search(const Subsets& all, Candidate (*draw)(), Index index, Skip skip) {
+    int n = 1 << all.bits;
+    std::vector<u64> used(n);
+    std::vector<int> epoch(n, 0);
     for (int tries = 1;; ++tries) {
-        u64 magic = Sparse();
-        if (__builtin_popcountll((mask * magic) & 0xFF00000000000000ull) < 6) continue;
+        Candidate candidate = draw();
+        if (skip(candidate)) continue;
         bool ok = true;
         for (int i = 0; i < n && ok; ++i) {
-            unsigned idx = unsigned((subsets[i] * magic) >> (64 - bits));
+            unsigned idx = index(candidate, all.occupancy[i]);
             if (epoch[idx] != tries) {
                 epoch[idx] = tries;
-                used[idx] = attacks[i];
-            } else if (used[idx] != attacks[i]) {
+                used[idx] = all.attacks[i];
+            } else if (used[idx] != all.attacks[i]) {
                 ok = false;
             }
         }
-        if (ok) return magic;
+        if (ok) return candidate;
     }
 }
 
+static u64 FindMagic(int s, const int (*dirs)[2]) {
+    const Subsets all = Enumerate(s, dirs);
+    return Search(
+        all, Sparse, [&](u64 magic, u64 occ) { return unsigned((occ * magic) >> (64 - all.bits)); },
+        [&](u64 magic) { return __builtin_popcountll((all.mask * magic) & 0xFF00000000000000ull) < 6; });
+}
+
+using u32 = uint32_t;
+struct Pair {
+    u32 lo, hi;  // multipliers of the low and the high half
+};
+static Pair SparsePair() {
+    u32 lo = u32(Sparse());
+    return Pair{lo, u32(Sparse())};
+}
+
+// A pair for the 32-bit program.
+static Pair FindMagic32(int s, const int (*dirs)[2]) {
+    const Subsets all = Enumerate(s, dirs);
+    return Search(
+        all, SparsePair,
+        [&](Pair p, u64 occ) { return (u32(occ) * p.lo ^ u32(occ >> 32) * p.hi) >> (32 - all.bits); },
+        [](Pair) { return false; });
+}
+
+static void Print32(const char* name, const int (*dirs)[2]) {
+    std::printf("const u32 %s[64][2] = {\n", name);
+    for (int s = 0; s < 64; ++s) {
+        Pair pair = FindMagic32(s, dirs);
+        std::printf("%s{0x%08Xu, 0x%08Xu},%s", s % 4 == 0 ? "    " : " ", unsigned(pair.lo), unsigned(pair.hi),
+                    s % 4 == 3 ? "\n" : "");
+        std::fflush(stdout);
+    }
+    std::printf("};\n");
+}
+
 static void Print(const char* name, const int (*dirs)[2]) {
-    std::printf("const uint64_t %s[64] = {\n", name);
+    std::printf("const u64 %s[64] = {\n", name);
     for (int s = 0; s < 64; ++s)
         std::printf("%s0x%016llXull,%s", s % 4 == 0 ? "    " : " ",
                     (unsigned long long)FindMagic(s, dirs), s % 4 == 3 ? "\n" : "");
     std::printf("};\n");
 }
 
-int main() {
+int main(int argc, char** argv) {
+    if (argc > 1 && std::strcmp(argv[1], "32") == 0) {
+        std::printf("// Generated by tools/magicgen.cpp (argument 32); do not edit by hand.\n");
+        Print32("BishopMagic32", BishopDirs);
+        Print32("RookMagic32", RookDirs);
+        return 0;
+    }
     std::printf("// Generated by tools/magicgen.cpp; do not edit by hand.\n");
     Print("BishopMagic", BishopDirs);
     Print("RookMagic", RookDirs);
