@@ -1,6 +1,9 @@
 // The bodies of make and unmake, for the hot loops (perft, the search) that inline them; everything
 // else calls the functions of moves/makemove.h.
 #pragma once
+#include <cstddef>
+#include <cstring>
+
 #include "board/attacks.h"
 #include "moves/makemove.h"
 
@@ -25,15 +28,15 @@ VORNA_INLINE void MoveCastlingRook(int from, int to) {
 // The home squares of kings and rooks: a move that starts or ends on one may cost castling rights.
 inline constexpr Bitboard CastlingSquares = 0x9100000000000091ull;  // a8 e8 h8 a1 e1 h1
 
+// Takes the pieces of the move word w back: the board arrays of unmake, without the record and the side.
 template <int Us>
-VORNA_INLINE void UnmakeOf(Move m) {
+VORNA_INLINE void RestoreOf(u32 w) {
     constexpr PieceCode Pawn = Piece<Us>(1);
     constexpr int Forward = Us == White ? -8 : 8;
     Bitboard& own = OwnPieces<Us>();
     Bitboard& enemy = OwnPieces<1 - Us>();
     PieceCode* mailbox = Board.Mailbox;
     Bitboard* bb = Board.PieceBB;
-    const u32 w = MoveWord(m);
     const int from = w & 0xFF, to = (w >> 8) & 0xFF;
     const Bitboard fromTo = SquareBit[from] | SquareBit[to];
     own ^= fromTo;
@@ -69,22 +72,29 @@ VORNA_INLINE void UnmakeOf(Move m) {
         }
         if (kind == KindCastling) MoveCastlingRook<Us>(CastlingRookTo(from, to), CastlingCorner(from, to));
     }
+}
+
+template <int Us>
+VORNA_INLINE void UnmakeOf(Move m) {
+    RestoreOf<Us>(MoveWord(m));
     --Board.CurrentState;
     Board.SideToMove = u8(Us);
 }
 
 // Legality: the mover's king may not be attacked after the move. When the caller has stored the check
-// state of the position (InCheck and RiskyOrigins) and the king was not in check, a move of a piece that
-// is not pinned cannot expose the king, and a pinned piece only exposes it when it leaves the line
-// through its origin, which one slider lookup decides. King moves, en passant and moves out of check get
-// the full attack test.
+// state of the position (StoreCheckState), only a king move and en passant get the full attack test. Any
+// other move must reach CheckBlocks (every square unless the king is in check); a piece that is not pinned
+// then cannot expose the king, a pinned one answers no check and, outside check, only exposes the king
+// when it leaves the line through its origin, which one slider lookup decides.
 template <int Us, bool CheckStored>
-VORNA_INLINE bool LeavesKingAttacked(int from, int to, int kind, const PositionState* old) {
+VORNA_INLINE bool LeavesKingAttacked(unsigned from, unsigned to, int kind, const PositionState* old) {
     constexpr int Them = 1 - Us;
     const Bitboard* bb = Board.PieceBB;
-    int king = LowestSquare(bb[Piece<Us>(6)]);
-    if (CheckStored && !old->InCheck && to != king && kind != KindEnPassant) {
-        if (!(old->RiskyOrigins & SquareBit[from])) return false;
+    const int king = LowestSquare(bb[Piece<Us>(6)]);
+    if (CheckStored && unsigned(king) != to && kind != KindEnPassant) {
+        if (!HasSquare(old->CheckBlocks, to, SquareBit[to])) return true;
+        if (!HasSquare(old->Pinned, from, SquareBit[from])) return false;
+        if (old->InCheck) return true;
         Bitboard queens = bb[Piece<Them>(5)];
         if (BishopRays[king] & SquareBit[from])
             return (BishopAttacksFrom(king, Occupancy()) & (bb[Piece<Them>(3)] | queens)) != 0;
@@ -99,13 +109,29 @@ struct MakeContext {
     PositionState* state;  // the current record
     u64 keyBase;           // its key with the en-passant square taken out and the move passed
     Bitboard risky;        // origins whose moves need the attack test
+    Bitboard castling;     // squares on which a move starts or ends costs a castling right still held
 };
+
+// Squares that cost one of the rights held when a move starts or ends on them.
+inline Bitboard CastlingSquaresOf(u8 rights) {
+    Bitboard squares = 0;
+    if (rights & 3) squares |= SquareBit[E1] | (rights & 2 ? SquareBit[H1] : 0) | (rights & 1 ? SquareBit[A1] : 0);
+    if (rights & 12) squares |= SquareBit[E8] | (rights & 8 ? SquareBit[H8] : 0) | (rights & 4 ? SquareBit[A8] : 0);
+    return squares;
+}
 
 template <int Us, bool CheckStored>
 VORNA_INLINE MakeContext MakeContextOf() {
     PositionState* old = Board.CurrentState;
     return MakeContext{old, old->HashKey ^ EpKeys[old->EpSquare] ^ SideKey,
-                       CheckStored ? old->RiskyOrigins : ~Bitboard(0)};
+                       CheckStored ? old->RiskyOrigins : ~Bitboard(0), CastlingSquaresOf(old->CastleRights)};
+}
+
+// The castling rights and the en-passant square of a new record, in one store.
+VORNA_INLINE void StoreRightsAndEp(PositionState* st, unsigned rights, unsigned ep) {
+    static_assert(offsetof(PositionState, EpSquare) == offsetof(PositionState, CastleRights) + 1);
+    const u16 both = u16(rights | ep << 8);
+    std::memcpy(&st->CastleRights, &both, sizeof both);
 }
 
 template <int Us, bool CheckStored>
@@ -123,46 +149,41 @@ VORNA_INLINE bool MakeWith(const MakeContext& context, Move m) {
 
     PositionState* old = context.state;
     PositionState* st = old + 1;
-    Board.CurrentState = st;
-    const Bitboard fromBit = SquareBit[from], fromTo = fromBit | SquareBit[to];
-    u8 rights = old->CastleRights;
+    const Bitboard fromBit = SquareBit[from], toBit = SquareBit[to], fromTo = fromBit | toBit;
+    unsigned rights = old->CastleRights;
     u64 key = context.keyBase;
-#ifdef VORNA_32BIT_ARITH
-    // The 32-bit program reads the table for every move: testing the 64-bit mask costs it more.
-    const u8 kept = u8(rights & CastleMask[from] & CastleMask[to]);
-    if (kept != rights) {
-#else
-    if (fromTo & CastlingSquares) {
-        const u8 kept = u8(rights & CastleMask[from] & CastleMask[to]);
-#endif
+    if (fromTo & context.castling) {
+        const unsigned kept = rights & CastleMask[from] & CastleMask[to];
         key ^= CastleKeys[rights] ^ CastleKeys[kept];
         rights = kept;
     }
-    st->CastleRights = rights;
     own ^= fromTo;
 
     if (!(w & 0xFF0000)) {
         // An ordinary move, the commonest kind, maybe with a capture on the target square. Only a king
         // move, a pinned piece or a move out of check needs the attack test: their origins are risky.
-        PieceCode p = mailbox[from];
-        if (w >> 24) {
-            PieceCode c = mailbox[to];
-            bb[c] ^= SquareBit[to];
-            enemy ^= SquareBit[to];
+        const PieceCode p = mailbox[from];
+        const PieceCode c = PieceCode(w >> 24);
+        bool reversible = p != Pawn;
+        if (c) {
+            bb[c] ^= toBit;
+            enemy ^= toBit;
             key ^= PieceSquareKeys[c][to];
+            reversible = false;
         }
         bb[p] ^= fromTo;
         mailbox[to] = p;
         mailbox[from] = 0;
+        StoreRightsAndEp(st, rights, 0);
         st->HashKey = key ^ PieceSquareKeys[p][from] ^ PieceSquareKeys[p][to];
-        st->EpSquare = 0;
         if (HasSquare(context.risky, from, fromBit) && LeavesKingAttacked<Us, CheckStored>(from, to, 0, old)) {
-            UnmakeOf<Us>(m);
+            RestoreOf<Us>(w);
             return false;
         }
-        st->Reversible = w < 0x1000000 && p != Pawn;
+        st->Reversible = reversible;
         ++NodeCount;
         Board.SideToMove = u8(Them);
+        Board.CurrentState = st;
         return true;
     }
 
@@ -177,15 +198,15 @@ VORNA_INLINE bool MakeWith(const MakeContext& context, Move m) {
             bb[EnemyPawn] ^= SquareBit[victim];
             key ^= PieceSquareKeys[EnemyPawn][victim];
         } else {
-            PieceCode c = mailbox[to];
-            bb[c] ^= SquareBit[to];
-            enemy ^= SquareBit[to];
-            key ^= PieceSquareKeys[c][to];
+            bb[captured] ^= toBit;
+            enemy ^= toBit;
+            key ^= PieceSquareKeys[captured][to];
         }
     }
+    unsigned ep = 0;
     if (kind & 15) {
         bb[Pawn] ^= fromBit;
-        bb[kind] ^= SquareBit[to];
+        bb[kind] ^= toBit;
         mailbox[to] = PieceCode(kind);
         key ^= PieceSquareKeys[Pawn][from] ^ PieceSquareKeys[kind][to];
     } else {
@@ -193,26 +214,35 @@ VORNA_INLINE bool MakeWith(const MakeContext& context, Move m) {
         bb[p] ^= fromTo;
         mailbox[to] = p;
         key ^= PieceSquareKeys[p][from] ^ PieceSquareKeys[p][to];
+        if (kind == KindDoublePush) {
+            ep = to - Forward;
+            key ^= EpKeys[ep];
+        } else if (kind == KindCastling) {
+            int corner = CastlingCorner(from, to), rookTo = CastlingRookTo(from, to);
+            MoveCastlingRook<Us>(corner, rookTo);
+            key ^= PieceSquareKeys[Rook][corner] ^ PieceSquareKeys[Rook][rookTo];
+        }
     }
     mailbox[from] = 0;
-    st->EpSquare = 0;
-    if (kind == KindDoublePush) {
-        st->EpSquare = u8(to - Forward);
-        key ^= EpKeys[to - Forward];
-    } else if (kind == KindCastling) {
-        int corner = CastlingCorner(from, to), rookTo = CastlingRookTo(from, to);
-        MoveCastlingRook<Us>(corner, rookTo);
-        key ^= PieceSquareKeys[Rook][corner] ^ PieceSquareKeys[Rook][rookTo];
-    }
+    StoreRightsAndEp(st, rights, ep);
     st->HashKey = key;
     if (LeavesKingAttacked<Us, CheckStored>(from, to, kind, old)) {
-        UnmakeOf<Us>(m);
+        RestoreOf<Us>(w);
         return false;
     }
     st->Reversible = 0;
     ++NodeCount;
     Board.SideToMove = u8(Them);
+    Board.CurrentState = st;
     return true;
+}
+
+// Unmake for a loop that made the move with this context: the record to return to is known.
+template <int Us>
+VORNA_INLINE void UnmakeWith(const MakeContext& context, Move m) {
+    RestoreOf<Us>(MoveWord(m));
+    Board.CurrentState = context.state;
+    Board.SideToMove = u8(Us);
 }
 
 template <int Us, bool CheckStored>
@@ -234,21 +264,37 @@ VORNA_INLINE Bitboard PinnedPieces(int king) {
     return pinned & OwnPieces<Us>();
 }
 
-// RiskyOrigins of the side to move Us, whose InCheck is stored already (see StoreRiskyOrigins).
+// What make's short legality test needs of the position of the side to move Us, whose king is on king
+// and whose InCheck is stored already: RiskyOrigins, Pinned and CheckBlocks.
 template <int Us>
-VORNA_INLINE void StoreRiskyOriginsOf() {
-    PositionState* st = Board.CurrentState;
-    int king = LowestSquare(Board.PieceBB[Piece<Us>(6)]);
-    st->RiskyOrigins = st->InCheck ? ~Bitboard(0) : PinnedPieces<Us>(king) | SquareBit[king];
+VORNA_INLINE void StoreLegalityOf(PositionState* st, int king) {
+    const Bitboard pinned = PinnedPieces<Us>(king);
+    st->Pinned = pinned;
+    if (!st->InCheck) {
+        st->RiskyOrigins = pinned | SquareBit[king];
+        st->CheckBlocks = ~Bitboard(0);
+        return;
+    }
+    st->RiskyOrigins = ~Bitboard(0);
+    const Bitboard checkers = AttackersOf<1 - Us>(king);
+    // in a double check only the king can move
+    st->CheckBlocks = (checkers & (checkers - 1)) ? 0 : checkers | BetweenSquares[king][LowestSquare(checkers)];
 }
 
-// Stores InCheck and RiskyOrigins of the side to move Us into the current record (see StoreCheckState).
+// The legality data of the side to move Us, whose InCheck is stored already (see StoreRiskyOrigins).
+template <int Us>
+VORNA_INLINE void StoreRiskyOriginsOf() {
+    StoreLegalityOf<Us>(Board.CurrentState, LowestSquare(Board.PieceBB[Piece<Us>(6)]));
+}
+
+// Stores InCheck and the legality data of the side to move Us into the current record (see
+// StoreCheckState).
 template <int Us>
 VORNA_INLINE bool StoreCheckStateOf() {
     PositionState* st = Board.CurrentState;
-    int king = LowestSquare(Board.PieceBB[Piece<Us>(6)]);
-    bool inCheck = AttackedBy<1 - Us>(king);
+    const int king = LowestSquare(Board.PieceBB[Piece<Us>(6)]);
+    const bool inCheck = AttackedBy<1 - Us>(king);
     st->InCheck = inCheck;
-    st->RiskyOrigins = inCheck ? ~Bitboard(0) : PinnedPieces<Us>(king) | SquareBit[king];
+    StoreLegalityOf<Us>(st, king);
     return inCheck;
 }

@@ -28,7 +28,7 @@ void PerftOf(u8 depth) {
         const u64 before = NodeCount;
         for (const MoveSlot* slot = list.slots; slot < end; ++slot) {
             Move m = slot->move;
-            if (MakeWith<Us, true>(context, m)) UnmakeOf<Us>(m);
+            if (MakeWith<Us, true>(context, m)) UnmakeWith<Us>(context, m);
         }
         PerftCount += NodeCount - before;
         return;
@@ -37,7 +37,7 @@ void PerftOf(u8 depth) {
         Move m = slot->move;
         if (!MakeWith<Us, true>(context, m)) continue;
         PerftOf<1 - Us>(u8(depth - 1));
-        UnmakeOf<Us>(m);
+        UnmakeWith<Us>(context, m);
     }
 }
 
