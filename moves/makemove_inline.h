@@ -103,6 +103,13 @@ VORNA_INLINE bool LeavesKingAttacked(unsigned from, unsigned to, int kind, const
     return AttackedBy<Them>(king);
 }
 
+// The same test out of line, for the moves of risky origins among the ordinary ones: the loop around
+// the commonest moves keeps its registers.
+template <int Us, bool CheckStored>
+__attribute__((noinline, pure)) bool ExposesKing(unsigned from, unsigned to, const PositionState* old) {
+    return LeavesKingAttacked<Us, CheckStored>(from, to, 0, old);
+}
+
 // What make needs of the position it starts from. It is the same for every move of a position, so a
 // loop over a move list gets it once (the position is the same again after each unmake).
 struct MakeContext {
@@ -120,9 +127,17 @@ inline Bitboard CastlingSquaresOf(u8 rights) {
     return squares;
 }
 
+// The current record, reached through the stack itself: the compiler then sees that the stores into the
+// records do not touch NodeCount or a caller's locals, and keeps those in registers.
+VORNA_INLINE PositionState* CurrentRecord() {
+    long index = Board.CurrentState - Board.StateStack;
+    asm("" : "+r"(index));  // keeps the compiler from folding the address back into the pointer
+    return &Board.StateStack[index];
+}
+
 template <int Us, bool CheckStored>
 VORNA_INLINE MakeContext MakeContextOf() {
-    PositionState* old = Board.CurrentState;
+    PositionState* old = CurrentRecord();
     return MakeContext{old, old->HashKey ^ EpKeys[old->EpSquare] ^ SideKey,
                        CheckStored ? old->RiskyOrigins : ~Bitboard(0), CastlingSquaresOf(old->CastleRights)};
 }
@@ -175,8 +190,9 @@ VORNA_INLINE bool MakeWith(const MakeContext& context, Move m) {
         mailbox[to] = p;
         mailbox[from] = 0;
         StoreRightsAndEp(st, rights, 0);
-        st->HashKey = key ^ PieceSquareKeys[p][from] ^ PieceSquareKeys[p][to];
-        if (HasSquare(context.risky, from, fromBit) && LeavesKingAttacked<Us, CheckStored>(from, to, 0, old)) {
+        const u64* keys = PieceSquareKeys[p];
+        st->HashKey = key ^ keys[from] ^ keys[to];
+        if (HasSquare(context.risky, from, fromBit) && ExposesKing<Us, CheckStored>(from, to, old)) {
             RestoreOf<Us>(w);
             return false;
         }
