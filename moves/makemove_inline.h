@@ -117,6 +117,13 @@ struct MakeContext {
     u64 keyBase;           // its key with the en-passant square taken out and the move passed
     Bitboard risky;        // origins whose moves need the attack test
     Bitboard castling;     // squares on which a move starts or ends costs a castling right still held
+                           // (the 32-bit program reads the rights' table instead)
+#ifdef VORNA_32BIT_ARITH
+    // The 32-bit program tests the one origin that is mostly the only risky one, the king's, by its
+    // number, and looks into risky only when there are others (pins, a check).
+    unsigned riskyKing;
+    bool riskyOthers;
+#endif
 };
 
 // Squares that cost one of the rights held when a move starts or ends on them.
@@ -138,8 +145,25 @@ VORNA_INLINE PositionState* CurrentRecord() {
 template <int Us, bool CheckStored>
 VORNA_INLINE MakeContext MakeContextOf() {
     PositionState* old = CurrentRecord();
-    return MakeContext{old, old->HashKey ^ EpKeys[old->EpSquare] ^ SideKey,
-                       CheckStored ? old->RiskyOrigins : ~Bitboard(0), CastlingSquaresOf(old->CastleRights)};
+    const Bitboard risky = CheckStored ? old->RiskyOrigins : ~Bitboard(0);
+#ifdef VORNA_32BIT_ARITH
+    const unsigned king = unsigned(LowestSquare(Board.PieceBB[Piece<Us>(6)]));
+    return MakeContext{old, old->HashKey ^ EpKeys[old->EpSquare] ^ SideKey, risky, 0, king,
+                       risky != SquareBit[king]};
+#else
+    return MakeContext{old, old->HashKey ^ EpKeys[old->EpSquare] ^ SideKey, risky,
+                       CastlingSquaresOf(old->CastleRights)};
+#endif
+}
+
+// Whether the moves from the origin need the attack test.
+VORNA_INLINE bool RiskyOrigin(const MakeContext& context, unsigned from, Bitboard fromBit) {
+#ifdef VORNA_32BIT_ARITH
+    return from == context.riskyKing || (context.riskyOthers && HasSquare(context.risky, from, fromBit));
+#else
+    (void)from;
+    return (context.risky & fromBit) != 0;
+#endif
 }
 
 // The castling rights and the en-passant square of a new record, in one store.
@@ -167,8 +191,14 @@ VORNA_INLINE bool MakeWith(const MakeContext& context, Move m) {
     const Bitboard fromBit = SquareBit[from], toBit = SquareBit[to], fromTo = fromBit | toBit;
     unsigned rights = old->CastleRights;
     u64 key = context.keyBase;
+#ifdef VORNA_32BIT_ARITH
+    // The 32-bit program reads the table for every move: testing a 64-bit mask costs it more.
+    const unsigned kept = rights & CastleMask[from] & CastleMask[to];
+    if (kept != rights) {
+#else
     if (fromTo & context.castling) {
         const unsigned kept = rights & CastleMask[from] & CastleMask[to];
+#endif
         key ^= CastleKeys[rights] ^ CastleKeys[kept];
         rights = kept;
     }
@@ -192,7 +222,7 @@ VORNA_INLINE bool MakeWith(const MakeContext& context, Move m) {
         StoreRightsAndEp(st, rights, 0);
         const u64* keys = PieceSquareKeys[p];
         st->HashKey = key ^ keys[from] ^ keys[to];
-        if (HasSquare(context.risky, from, fromBit) && ExposesKing<Us, CheckStored>(from, to, old)) {
+        if (RiskyOrigin(context, from, fromBit) && ExposesKing<Us, CheckStored>(from, to, old)) {
             RestoreOf<Us>(w);
             return false;
         }
