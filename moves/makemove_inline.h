@@ -40,17 +40,21 @@ VORNA_INLINE void RestoreOf(u32 w) {
     const int from = w & 0xFF, to = (w >> 8) & 0xFF;
     const Bitboard fromTo = SquareBit[from] | SquareBit[to];
     own ^= fromTo;
-    if (!(w & 0xFF0000)) {
-        // An ordinary move, the commonest kind, maybe with a capture on the target square.
+    if (w < 0x10000) {
+        // A quiet ordinary move, the commonest kind.
+        PieceCode p = mailbox[to];
+        bb[p] ^= fromTo;
+        mailbox[from] = p;
+        mailbox[to] = 0;
+    } else if (!(w & 0xFF0000)) {
+        // An ordinary capture on the target square.
         const PieceCode captured = PieceCode(w >> 24);
         PieceCode p = mailbox[to];
         bb[p] ^= fromTo;
         mailbox[from] = p;
         mailbox[to] = captured;
-        if (captured) {
-            bb[captured] ^= SquareBit[to];
-            enemy ^= SquareBit[to];
-        }
+        bb[captured] ^= SquareBit[to];
+        enemy ^= SquareBit[to];
     } else {
         const int kind = (w >> 16) & 0xFF, captured = w >> 24;
         if (kind & 15) {
@@ -173,6 +177,42 @@ VORNA_INLINE void StoreRightsAndEp(PositionState* st, unsigned rights, unsigned 
     std::memcpy(&st->CastleRights, &both, sizeof both);
 }
 
+// The rest of make for an ordinary move (kind 0), a capture on the target square or not; the castling
+// rights and the own colour's set are done.
+template <int Us, bool CheckStored, bool Capture>
+VORNA_INLINE bool PlayOrdinary(const MakeContext& context, u32 w, Bitboard fromBit, Bitboard toBit, u64 key,
+                               unsigned rights) {
+    constexpr int Them = 1 - Us;
+    const unsigned from = w & 0xFF, to = (w >> 8) & 0xFF;
+    const Bitboard fromTo = fromBit | toBit;
+    PieceCode* mailbox = Board.Mailbox;
+    Bitboard* bb = Board.PieceBB;
+    PositionState* old = context.state;
+    PositionState* st = old + 1;
+    const PieceCode p = mailbox[from];
+    if (Capture) {
+        const PieceCode c = PieceCode(w >> 24);
+        bb[c] ^= toBit;
+        OwnPieces<Them>() ^= toBit;
+        key ^= PieceSquareKeys[c][to];
+    }
+    bb[p] ^= fromTo;
+    mailbox[to] = p;
+    mailbox[from] = 0;
+    StoreRightsAndEp(st, rights, 0);
+    const u64* keys = PieceSquareKeys[p];
+    st->HashKey = key ^ keys[from] ^ keys[to];
+    if (RiskyOrigin(context, from, fromBit) && ExposesKing<Us, CheckStored>(from, to, old)) {
+        RestoreOf<Us>(w);
+        return false;
+    }
+    st->Reversible = !Capture && p != Piece<Us>(1);
+    ++NodeCount;
+    Board.SideToMove = u8(Them);
+    Board.CurrentState = st;
+    return true;
+}
+
 template <int Us, bool CheckStored>
 VORNA_INLINE bool MakeWith(const MakeContext& context, Move m) {
     constexpr int Them = 1 - Us;
@@ -204,34 +244,10 @@ VORNA_INLINE bool MakeWith(const MakeContext& context, Move m) {
     }
     own ^= fromTo;
 
-    if (!(w & 0xFF0000)) {
-        // An ordinary move, the commonest kind, maybe with a capture on the target square. Only a king
-        // move, a pinned piece or a move out of check needs the attack test: their origins are risky.
-        const PieceCode p = mailbox[from];
-        const PieceCode c = PieceCode(w >> 24);
-        bool reversible = p != Pawn;
-        if (c) {
-            bb[c] ^= toBit;
-            enemy ^= toBit;
-            key ^= PieceSquareKeys[c][to];
-            reversible = false;
-        }
-        bb[p] ^= fromTo;
-        mailbox[to] = p;
-        mailbox[from] = 0;
-        StoreRightsAndEp(st, rights, 0);
-        const u64* keys = PieceSquareKeys[p];
-        st->HashKey = key ^ keys[from] ^ keys[to];
-        if (RiskyOrigin(context, from, fromBit) && ExposesKing<Us, CheckStored>(from, to, old)) {
-            RestoreOf<Us>(w);
-            return false;
-        }
-        st->Reversible = reversible;
-        ++NodeCount;
-        Board.SideToMove = u8(Them);
-        Board.CurrentState = st;
-        return true;
-    }
+    // Ordinary moves, the commonest kind, quiet ones first. Only a king move, a pinned piece or a move out
+    // of check needs the attack test: their origins are risky.
+    if (w < 0x10000) return PlayOrdinary<Us, CheckStored, false>(context, w, fromBit, toBit, key, rights);
+    if (!(w & 0xFF0000)) return PlayOrdinary<Us, CheckStored, true>(context, w, fromBit, toBit, key, rights);
 
     // Promotions, castling, en passant and double pushes.
     const int kind = (w >> 16) & 0xFF, captured = w >> 24;
