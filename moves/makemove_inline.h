@@ -56,25 +56,36 @@ VORNA_INLINE void RestoreOf(u32 w) {
         bb[captured] ^= SquareBit[to];
         enemy ^= SquareBit[to];
     } else {
-        const int kind = (w >> 16) & 0xFF, captured = w >> 24;
+        // the kind tells the piece that moved
+        constexpr PieceCode King = Piece<Us>(6);
+        const unsigned kind = (w >> 16) & 0xFF;
+        mailbox[to] = 0;
         if (kind & 15) {
             bb[kind] ^= SquareBit[to];
             bb[Pawn] ^= SquareBit[from];
             mailbox[from] = Pawn;
+            if (const unsigned captured = w >> 24) {
+                mailbox[to] = PieceCode(captured);
+                bb[captured] ^= SquareBit[to];
+                enemy ^= SquareBit[to];
+            }
+        } else if (kind == KindDoublePush) {
+            bb[Pawn] ^= fromTo;
+            mailbox[from] = Pawn;
+        } else if (kind == KindCastling) {
+            bb[King] ^= fromTo;
+            mailbox[from] = King;
+            MoveCastlingRook<Us>(CastlingRookTo(from, to), CastlingCorner(from, to));
         } else {
-            PieceCode p = mailbox[to];
-            bb[p] ^= fromTo;
-            mailbox[from] = p;
-        }
-        mailbox[to] = 0;
-        if (captured) {
             // the en-passant victim stands behind the target square
-            int victim = kind == KindEnPassant ? to - Forward : to;
-            mailbox[victim] = PieceCode(captured);
-            bb[captured] ^= SquareBit[victim];
+            constexpr PieceCode EnemyPawn = Piece<1 - Us>(1);
+            bb[Pawn] ^= fromTo;
+            mailbox[from] = Pawn;
+            const unsigned victim = to - Forward;
+            mailbox[victim] = EnemyPawn;
+            bb[EnemyPawn] ^= SquareBit[victim];
             enemy ^= SquareBit[victim];
         }
-        if (kind == KindCastling) MoveCastlingRook<Us>(CastlingRookTo(from, to), CastlingCorner(from, to));
     }
 }
 
@@ -90,21 +101,32 @@ VORNA_INLINE void UnmakeOf(Move m) {
 // other move must reach CheckBlocks (every square unless the king is in check); a piece that is not pinned
 // then cannot expose the king, a pinned one answers no check and, outside check, only exposes the king
 // when it leaves the line through its origin, which one slider lookup decides.
-template <int Us, bool CheckStored>
-VORNA_INLINE bool LeavesKingAttacked(unsigned from, unsigned to, int kind, const PositionState* old) {
+// The test for a move of another piece than the king, not en passant, when the caller has stored the
+// check state of the position (StoreCheckState): the move must reach CheckBlocks (every square unless the
+// king is in check); a piece that is not pinned then cannot expose the king, a pinned one answers no
+// check and, outside check, only exposes the king when it leaves the line through its origin, which one
+// slider lookup decides.
+template <int Us>
+VORNA_INLINE bool PieceMoveExposes(unsigned from, unsigned to, const PositionState* old) {
     constexpr int Them = 1 - Us;
+    if (!HasSquare(old->CheckBlocks, to, SquareBit[to])) return true;
+    if (!HasSquare(old->Pinned, from, SquareBit[from])) return false;
+    if (old->InCheck) return true;
     const Bitboard* bb = Board.PieceBB;
     const int king = LowestSquare(bb[Piece<Us>(6)]);
-    if (CheckStored && unsigned(king) != to && kind != KindEnPassant) {
-        if (!HasSquare(old->CheckBlocks, to, SquareBit[to])) return true;
-        if (!HasSquare(old->Pinned, from, SquareBit[from])) return false;
-        if (old->InCheck) return true;
-        Bitboard queens = bb[Piece<Them>(5)];
-        if (BishopRays[king] & SquareBit[from])
-            return (BishopAttacksFrom(king, Occupancy()) & (bb[Piece<Them>(3)] | queens)) != 0;
-        return (RookAttacksFrom(king, Occupancy()) & (bb[Piece<Them>(4)] | queens)) != 0;
-    }
-    return AttackedBy<Them>(king);
+    const Bitboard queens = bb[Piece<Them>(5)];
+    if (BishopRays[king] & SquareBit[from])
+        return (BishopAttacksFrom(king, Occupancy()) & (bb[Piece<Them>(3)] | queens)) != 0;
+    return (RookAttacksFrom(king, Occupancy()) & (bb[Piece<Them>(4)] | queens)) != 0;
+}
+
+// Legality: the mover's king may not be attacked after the move. When the caller has stored the check
+// state of the position, only a king move and en passant get the full attack test.
+template <int Us, bool CheckStored>
+VORNA_INLINE bool LeavesKingAttacked(unsigned from, unsigned to, int kind, const PositionState* old) {
+    const int king = LowestSquare(Board.PieceBB[Piece<Us>(6)]);
+    if (CheckStored && unsigned(king) != to && kind != KindEnPassant) return PieceMoveExposes<Us>(from, to, old);
+    return AttackedBy<1 - Us>(king);
 }
 
 // The same test out of line, for the moves of risky origins among the ordinary ones: the loop around
@@ -191,10 +213,11 @@ VORNA_INLINE bool PlayOrdinary(const MakeContext& context, u32 w, Bitboard fromB
     PositionState* st = old + 1;
     const PieceCode p = mailbox[from];
     if (Capture) {
-        const PieceCode c = PieceCode(w >> 24);
+        const unsigned c = w >> 24;
         bb[c] ^= toBit;
         OwnPieces<Them>() ^= toBit;
-        key ^= PieceSquareKeys[c][to];
+        const u64* keys = PieceSquareKeys[c];
+        key ^= keys[to];
     }
     bb[p] ^= fromTo;
     mailbox[to] = p;
@@ -249,46 +272,51 @@ VORNA_INLINE bool MakeWith(const MakeContext& context, Move m) {
     if (w < 0x10000) return PlayOrdinary<Us, CheckStored, false>(context, w, fromBit, toBit, key, rights);
     if (!(w & 0xFF0000)) return PlayOrdinary<Us, CheckStored, true>(context, w, fromBit, toBit, key, rights);
 
-    // Promotions, castling, en passant and double pushes.
-    const int kind = (w >> 16) & 0xFF, captured = w >> 24;
-    if (captured) {
-        if (kind == KindEnPassant) {
-            // the en-passant victim stands behind the target square
-            int victim = to - Forward;
-            mailbox[victim] = 0;
-            enemy ^= SquareBit[victim];
-            bb[EnemyPawn] ^= SquareBit[victim];
-            key ^= PieceSquareKeys[EnemyPawn][victim];
-        } else {
-            bb[captured] ^= toBit;
-            enemy ^= toBit;
-            key ^= PieceSquareKeys[captured][to];
-        }
-    }
+    // Promotions, double pushes, castling and en passant: the kind tells the piece that moves.
+    constexpr PieceCode King = Piece<Us>(6);
+    const unsigned kind = (w >> 16) & 0xFF;
     unsigned ep = 0;
     if (kind & 15) {
+        // a promotion, maybe with a capture on the target square
+        if (const unsigned c = w >> 24) {
+            bb[c] ^= toBit;
+            enemy ^= toBit;
+            key ^= PieceSquareKeys[c][to];
+        }
         bb[Pawn] ^= fromBit;
         bb[kind] ^= toBit;
         mailbox[to] = PieceCode(kind);
         key ^= PieceSquareKeys[Pawn][from] ^ PieceSquareKeys[kind][to];
+    } else if (kind == KindDoublePush) {
+        bb[Pawn] ^= fromTo;
+        mailbox[to] = Pawn;
+        ep = to - Forward;
+        key ^= PieceSquareKeys[Pawn][from] ^ PieceSquareKeys[Pawn][to] ^ EpKeys[ep];
+    } else if (kind == KindCastling) {
+        bb[King] ^= fromTo;
+        mailbox[to] = King;
+        int corner = CastlingCorner(from, to), rookTo = CastlingRookTo(from, to);
+        MoveCastlingRook<Us>(corner, rookTo);
+        key ^= PieceSquareKeys[King][from] ^ PieceSquareKeys[King][to] ^ PieceSquareKeys[Rook][corner] ^
+               PieceSquareKeys[Rook][rookTo];
     } else {
-        PieceCode p = mailbox[from];
-        bb[p] ^= fromTo;
-        mailbox[to] = p;
-        key ^= PieceSquareKeys[p][from] ^ PieceSquareKeys[p][to];
-        if (kind == KindDoublePush) {
-            ep = to - Forward;
-            key ^= EpKeys[ep];
-        } else if (kind == KindCastling) {
-            int corner = CastlingCorner(from, to), rookTo = CastlingRookTo(from, to);
-            MoveCastlingRook<Us>(corner, rookTo);
-            key ^= PieceSquareKeys[Rook][corner] ^ PieceSquareKeys[Rook][rookTo];
-        }
+        // en passant: the victim stands behind the target square
+        bb[Pawn] ^= fromTo;
+        mailbox[to] = Pawn;
+        const unsigned victim = to - Forward;
+        mailbox[victim] = 0;
+        enemy ^= SquareBit[victim];
+        bb[EnemyPawn] ^= SquareBit[victim];
+        key ^= PieceSquareKeys[Pawn][from] ^ PieceSquareKeys[Pawn][to] ^ PieceSquareKeys[EnemyPawn][victim];
     }
     mailbox[from] = 0;
     StoreRightsAndEp(st, rights, ep);
     st->HashKey = key;
-    if (LeavesKingAttacked<Us, CheckStored>(from, to, kind, old)) {
+    // A promotion or a double push moves a pawn, neither the king nor by en passant.
+    const bool exposed = kind & (15 | KindDoublePush) ? CheckStored ? PieceMoveExposes<Us>(from, to, old)
+                                                                      : LeavesKingAttacked<Us, false>(from, to, kind, old)
+                                                       : LeavesKingAttacked<Us, CheckStored>(from, to, kind, old);
+    if (exposed) {
         RestoreOf<Us>(w);
         return false;
     }
