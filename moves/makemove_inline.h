@@ -256,8 +256,9 @@ VORNA_INLINE bool MakeWith(const MakeContext& context, Move m) {
     u64 key = context.keyBase;
 #ifdef VORNA_32BIT_ARITH
     // The 32-bit program reads the table for every move: testing a 64-bit mask costs it more.
-    const unsigned kept = rights & CastleMask[from] & CastleMask[to];
-    if (kept != rights) {
+    const unsigned touched = CastleMask[from] & CastleMask[to];
+    if (touched != 15) {
+        const unsigned kept = rights & touched;
 #else
     if (fromTo & context.castling) {
         const unsigned kept = rights & CastleMask[from] & CastleMask[to];
