@@ -49,10 +49,14 @@ int MoveBound() {
 }
 
 // Whether the moves of Us fit behind the count already in the list. Most positions are settled by the
-// number of pieces alone (none has more than a queen's 27 moves; the king 8 and two castlings).
+// number of pieces alone: no piece has more than a queen's 27 moves, none but a queen more than a rook's
+// 14, and the king has 8 and two castlings.
 template <int Us>
 bool MovesFit(int count) {
-    if (27 * (PopCount(Side<Us>::Own()) - 1) + 10 + count <= MaxMoves) return true;
+    const int pieces = PopCount(Side<Us>::Own());
+    if (27 * (pieces - 1) + 10 + count <= MaxMoves) return true;
+    const Bitboard queens = Board.PieceBB[Piece<Us>(5)];
+    if (!(queens & (queens - 1)) && 27 + 14 * (pieces - 2) + 10 + count <= MaxMoves) return true;
     return MoveBound<Us>() + count <= MaxMoves;
 }
 
