@@ -166,7 +166,7 @@ namespace {
 template <int Us>
 i16 AlphaBetaOf(u8 depth, u8 ply, i16 alpha, i16 beta) {
     constexpr int Them = 1 - Us;
-    if (PollInput()) {
+    if (PollInputDue() && PollInput()) {
         StopSearch = 1;
         return 0;
     }
