@@ -250,12 +250,16 @@ void FillPawnEntry(PawnEntry& e, Bitboard whitePawns, Bitboard blackPawns) {
     std::memset(e.front, NoShelter, sizeof e.front);
 }
 
-// Multiplies each 32-bit half by its own odd constant, which the 32-bit program does as cheaply as the
-// 64-bit one, and takes the top bits.
+// Mixes the two pawn sets by multiplication with odd constants and takes the top bits: one 64-bit
+// product each in the 64-bit program; the 32-bit program multiplies each 32-bit half by its own constant.
 inline u32 PawnCacheIndex(Bitboard whitePawns, Bitboard blackPawns) {
+#ifdef VORNA_32BIT_ARITH
     u32 h = u32(whitePawns) * 0x9E3779B1u ^ u32(whitePawns >> 32) * 0x85EBCA77u ^
             u32(blackPawns) * 0xC2B2AE3Du ^ u32(blackPawns >> 32) * 0x27D4EB2Fu;
     return h >> (32 - PawnCacheBits);
+#else
+    return u32(((whitePawns * 0x9E3779B97F4A7C15ull) ^ blackPawns) * 0xC2B2AE3D27D4EB4Full >> (64 - PawnCacheBits));
+#endif
 }
 
 template <bool Cached>
