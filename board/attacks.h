@@ -58,17 +58,29 @@ inline Bitboard RookAttacksFrom(int s, Bitboard occ) { return RookAttacks[RookOf
 template <int Us>
 inline const Bitboard* PawnAttackers() { return Us == White ? WhitePawnAttackers : BlackPawnAttackers; }
 
-// Is square s attacked by a piece of colour By? Cheap tests first, sliders last.
+// Is square s attacked by a piece of colour By? Cheap tests first, sliders last; a slider lookup only
+// when a slider of By stands on one of the square's lines at all.
 template <int By>
 inline bool AttackedBy(int s) {
     const Bitboard* bb = Board.PieceBB;
     if (KnightAttacks[s] & bb[Piece<By>(2)]) return true;
     if (PawnAttackers<By>()[s] & bb[Piece<By>(1)]) return true;
     if (KingAttacks[s] & bb[Piece<By>(6)]) return true;
-    Bitboard occ = Occupancy();
     Bitboard queens = bb[Piece<By>(5)];
-    if (RookAttacksFrom(s, occ) & (bb[Piece<By>(4)] | queens)) return true;
-    return (BishopAttacksFrom(s, occ) & (bb[Piece<By>(3)] | queens)) != 0;
+    Bitboard rooks = (bb[Piece<By>(4)] | queens) & RookRays[s];
+    if (rooks && (RookAttacksFrom(s, Occupancy()) & rooks)) return true;
+    Bitboard bishops = (bb[Piece<By>(3)] | queens) & BishopRays[s];
+    return bishops && (BishopAttacksFrom(s, Occupancy()) & bishops);
+}
+
+// Every piece of colour By that attacks square s.
+template <int By>
+inline Bitboard AttackersOf(int s) {
+    const Bitboard* bb = Board.PieceBB;
+    Bitboard occ = Occupancy(), queens = bb[Piece<By>(5)];
+    return (KnightAttacks[s] & bb[Piece<By>(2)]) | (PawnAttackers<By>()[s] & bb[Piece<By>(1)]) |
+           (KingAttacks[s] & bb[Piece<By>(6)]) | (RookAttacksFrom(s, occ) & (bb[Piece<By>(4)] | queens)) |
+           (BishopAttacksFrom(s, occ) & (bb[Piece<By>(3)] | queens));
 }
 
 bool AttackedByWhite(int s);

@@ -11,9 +11,13 @@ struct PositionState {
     u8 InCheck;       // side to move in check; written by whoever generates moves next, never by make
     u64 HashKey;
     u8 Reversible;    // the move that produced this record was a quiet non-pawn move
+    // What make's short legality test knows of the position, stored with InCheck by StoreCheckState:
     Bitboard RiskyOrigins;  // origins of the moves that may leave the king of the side to move attacked:
-                            // its own square and its pinned pieces, every square while it is in check;
-                            // stored with InCheck by StoreCheckState for make's short legality test
+                            // its own square and its pinned pieces, every square while it is in check
+    Bitboard Pinned;        // pieces of the side to move that stand alone between their king and a slider
+    Bitboard CheckBlocks;   // targets on which a move of another piece than the king answers a check: the
+                            // checker and the squares between it and the king; none in a double check,
+                            // every square when the king is not in check
 };
 
 inline constexpr int StateStackSize = 1024;

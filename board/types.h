@@ -103,7 +103,16 @@ VORNA_INLINE void ForEachSquare(Bitboard b, Visit&& visit) {
 #ifdef VORNA_32BIT_ARITH
     for (u32 lo = u32(b); lo; lo &= lo - 1) visit(__builtin_ctz(lo));
     for (u32 hi = u32(b >> 32); hi; hi &= hi - 1) visit(32 + __builtin_ctz(hi));
+#elif defined(__x86_64__)
+    // The square straight into a 64-bit register: no extension of an int, and no clearing of the register
+    // first (the compiler's guard against a false dependency, which the loop's own chain makes moot).
+    // tzcnt runs as bsf on processors without it, with the same result for a set that is not empty.
+    for (; b; b &= b - 1) {
+        u64 s;
+        asm("tzcnt %1, %0" : "=r"(s) : "r"(b));
+        visit(s);
+    }
 #else
-    for (; b; b &= b - 1) visit(__builtin_ctzll(b));
+    for (; b; b &= b - 1) visit(unsigned(__builtin_ctzll(b)));
 #endif
 }

@@ -1,6 +1,7 @@
 #include "eval/evaluate.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "board/attacks.h"
 #include "board/board.h"
@@ -117,9 +118,9 @@ inline u16 Shelter(int s) {
 }
 
 // Knights, bishops, rooks and queens: stores their material in material and returns their positional
-// terms.
+// terms, all but the rooks' files, which come from the pawn entry (RookFileTerms).
 template <int Us>
-inline int PieceTerms(Bitboard occ, Bitboard own, Bitboard ownPawns, Bitboard theirPawns, int& material) {
+inline int PieceTerms(Bitboard occ, Bitboard own, int& material) {
     const Bitboard* bb = Board.PieceBB;
     int pos = 0;
 
@@ -136,44 +137,32 @@ inline int PieceTerms(Bitboard occ, Bitboard own, Bitboard ownPawns, Bitboard th
         pos += BishopTable[Relative<Us>(s)] + 3 * PopCount(BishopAttacksFrom(s, occ) & ~own);
     }
 
-    Bitboard rooks = bb[Piece<Us>(4)];
-    material += RookValue * PopCount(rooks);
-    while (rooks) {
-        Bitboard file = FileMask[FileOf(PopLowest(rooks))];
-        if (!(file & ownPawns)) pos += (file & theirPawns) ? HalfOpenFileBonus : OpenFileBonus;
-    }
-
-    material += QueenValue * PopCount(bb[Piece<Us>(5)]);
+    material += RookValue * PopCount(bb[Piece<Us>(4)]) + QueenValue * PopCount(bb[Piece<Us>(5)]);
     return pos;
 }
 
-// King placement and pawn shelter. The shelter only matters while the opponent keeps a queen and more
-// than a queen's worth of pieces (theirPieces: their non-pawn material). The shelters of the two castled
-// places come from the pawn entry; the square in front of a king in the centre is looked at here.
+// The rooks of Us on open and half-open files; ownFiles and theirFiles have bit f set when a pawn of
+// that side stands on file f.
 template <int Us>
-inline int KingTerms(bool theyHaveQueen, int theirPieces, int castleRights, const u8* shelters) {
-    int k = LowestSquare(Board.PieceBB[Piece<Us>(6)]);
-    int r = Relative<Us>(k);
-    if (!theyHaveQueen || theirPieces <= QueenValue) return KingEndTable[r];
-
-    int pos = KingMiddleTable[r];
-    int f = FileOf(k);
-    if (f >= 5) return pos - shelters[0];
-    if (f <= 2) return pos - shelters[1];
-
-    // King on file d or e. The square in front of it only counts while the king is still on its own
-    // five ranks.
-    bool home = RowOf(r) >= 3;
-    int front = home ? Shelter<Us>(Us == White ? k - 8 : k + 8) : 0;
-    int rights = Us == White ? castleRights & 3 : (castleRights >> 2) & 3;  // 2 king side, 1 queen side
-    if (rights) {
-        // It may still castle: judged by the better of staying and the sides it can castle to.
-        int best = front;
-        if (rights & 2) best = std::min(best, int(shelters[0]));
-        if (rights & 1) best = std::min(best, int(shelters[1]));
-        return pos - (front + best) / 2;
+inline int RookFileTerms(unsigned ownFiles, unsigned theirFiles) {
+    Bitboard rooks = Board.PieceBB[Piece<Us>(4)];
+#ifdef VORNA_32BIT_ARITH
+    // Rook by rook: two bit counts cost the 32-bit program more than a short walk.
+    constexpr int Bonus[4] = {OpenFileBonus, 0, HalfOpenFileBonus, 0};  // by own pawn (1), enemy pawn (2)
+    int pos = 0;
+    while (rooks) {
+        int f = FileOf(PopLowest(rooks));
+        pos += Bonus[((ownFiles >> f) & 1) | ((theirFiles >> f) & 1) << 1];
     }
-    return home ? pos - front - 20 : pos;
+    return pos;
+#else
+    // A set of files times the first square of every rank is the whole of those files.
+    constexpr Bitboard EveryRank = 0x0101010101010101ull;
+    Bitboard noOwnPawn = Bitboard(~ownFiles & 0xFF) * EveryRank;
+    Bitboard noPawn = Bitboard(~(ownFiles | theirFiles) & 0xFF) * EveryRank;
+    return HalfOpenFileBonus * PopCount(rooks & noOwnPawn) +
+           (OpenFileBonus - HalfOpenFileBonus) * PopCount(rooks & noPawn);
+#endif
 }
 
 // Isolated and passed pawns, worked out for all pawns at once: a pawn is isolated when no own pawn
@@ -195,14 +184,57 @@ inline int PawnTerms(Bitboard own, Bitboard theirs) {
 // What depends on the pawns alone, kept in a small cache. An entry is found by the two pawn sets
 // themselves, stored complemented so that an entry never written (all zero) matches no position: a
 // score never comes from another pawn structure.
-struct PawnEntry {
+struct alignas(32) PawnEntry {
     Bitboard notWhite, notBlack;
     i16 structure;     // isolated and passed pawns, White minus Black
     u8 shelter[2][2];  // [colour][0 king side, 1 queen side]: Shelter of g2 and b2, g7 and b7
+    u8 files[2];       // [colour]: bit f set when a pawn of that colour stands on file f
+    // [colour][square]: Shelter of the square in front of a king on d1, e1, d2, e2 (White) or the
+    // mirrored squares (Black), worked out when a king first stands there; NoShelter until then.
+    u8 front[2][4];
 };
+constexpr u8 NoShelter = 0xFF;
 
 constexpr int PawnCacheBits = 13;
 PawnEntry PawnCache[1 << PawnCacheBits];
+
+// King placement and pawn shelter. The shelter only matters while the opponent keeps a queen and more
+// than a queen's worth of pieces (theirPieces: their non-pawn material). The shelters of the two castled
+// places come from the pawn entry, and so does that of the square in front of a king still on d1, e1,
+// d2 or e2 once it has been needed; further up the board it is looked at here.
+template <int Us>
+inline int KingTerms(bool theyHaveQueen, int theirPieces, int castleRights, PawnEntry& pawns) {
+    int k = LowestSquare(Board.PieceBB[Piece<Us>(6)]);
+    int r = Relative<Us>(k);
+    if (!theyHaveQueen || theirPieces <= QueenValue) return KingEndTable[r];
+
+    const u8* shelters = pawns.shelter[Us];
+    int pos = KingMiddleTable[r];
+    int f = FileOf(k);
+    if (f >= 5) return pos - shelters[0];
+    if (f <= 2) return pos - shelters[1];
+
+    // King on file d or e. The square in front of it only counts while the king is still on its own
+    // five ranks.
+    bool home = RowOf(r) >= 3;
+    int front = 0;
+    if (RowOf(r) >= 6) {
+        u8& known = pawns.front[Us][(7 - RowOf(r)) * 2 + f - 3];
+        if (known == NoShelter) known = u8(Shelter<Us>(Us == White ? k - 8 : k + 8));
+        front = known;
+    } else if (home) {
+        front = Shelter<Us>(Us == White ? k - 8 : k + 8);
+    }
+    int rights = Us == White ? castleRights & 3 : (castleRights >> 2) & 3;  // 2 king side, 1 queen side
+    if (rights) {
+        // It may still castle: judged by the better of staying and the sides it can castle to.
+        int best = front;
+        if (rights & 2) best = std::min(best, int(shelters[0]));
+        if (rights & 1) best = std::min(best, int(shelters[1]));
+        return pos - (front + best) / 2;
+    }
+    return home ? pos - front - 20 : pos;
+}
 
 void FillPawnEntry(PawnEntry& e, Bitboard whitePawns, Bitboard blackPawns) {
     e.notWhite = ~whitePawns;
@@ -212,14 +244,22 @@ void FillPawnEntry(PawnEntry& e, Bitboard whitePawns, Bitboard blackPawns) {
     e.shelter[White][1] = u8(Shelter<White>(B2));
     e.shelter[Black][0] = u8(Shelter<Black>(G7));
     e.shelter[Black][1] = u8(Shelter<Black>(B7));
+    // Rank 8's byte of a file fill is the set of files.
+    e.files[White] = u8(FillTowardsRank8(whitePawns));
+    e.files[Black] = u8(FillTowardsRank8(blackPawns));
+    std::memset(e.front, NoShelter, sizeof e.front);
 }
 
-// Multiplies each 32-bit half by its own odd constant, which the 32-bit program does as cheaply as the
-// 64-bit one, and takes the top bits.
+// Mixes the two pawn sets by multiplication with odd constants and takes the top bits: one 64-bit
+// product each in the 64-bit program; the 32-bit program multiplies each 32-bit half by its own constant.
 inline u32 PawnCacheIndex(Bitboard whitePawns, Bitboard blackPawns) {
+#ifdef VORNA_32BIT_ARITH
     u32 h = u32(whitePawns) * 0x9E3779B1u ^ u32(whitePawns >> 32) * 0x85EBCA77u ^
             u32(blackPawns) * 0xC2B2AE3Du ^ u32(blackPawns >> 32) * 0x27D4EB2Fu;
     return h >> (32 - PawnCacheBits);
+#else
+    return u32(((whitePawns * 0x9E3779B97F4A7C15ull) ^ blackPawns) * 0xC2B2AE3D27D4EB4Full >> (64 - PawnCacheBits));
+#endif
 }
 
 template <bool Cached>
@@ -235,13 +275,14 @@ i16 EvaluateWith() {
 
     // Material is counted without pawns first: the king terms look at the opponent's pieces alone.
     int matW, matB;
-    int pos = PieceTerms<White>(occ, Board.WhitePieces, whitePawns, blackPawns, matW) -
-              PieceTerms<Black>(occ, Board.BlackPieces, blackPawns, whitePawns, matB);
+    int pos = PieceTerms<White>(occ, Board.WhitePieces, matW) - PieceTerms<Black>(occ, Board.BlackPieces, matB);
     if (!Cached || pawns->notWhite != ~whitePawns || pawns->notBlack != ~blackPawns)
         FillPawnEntry(*pawns, whitePawns, blackPawns);
     int rights = Board.CurrentState->CastleRights;
-    pos += KingTerms<White>(bb[BlackQueen] != 0, matB, rights, pawns->shelter[White]) -
-           KingTerms<Black>(bb[WhiteQueen] != 0, matW, rights, pawns->shelter[Black]);
+    pos += KingTerms<White>(bb[BlackQueen] != 0, matB, rights, *pawns) -
+           KingTerms<Black>(bb[WhiteQueen] != 0, matW, rights, *pawns);
+    pos += RookFileTerms<White>(pawns->files[White], pawns->files[Black]) -
+           RookFileTerms<Black>(pawns->files[Black], pawns->files[White]);
     pos += pawns->structure;
     matW += PawnValue * PopCount(whitePawns);
     matB += PawnValue * PopCount(blackPawns);

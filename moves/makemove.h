@@ -18,9 +18,10 @@ void UnmakeMove(Move m);
 bool SideToMoveInCheck();
 
 // Stores the check state of the side to move into the current record: InCheck (as SideToMoveInCheck
-// gives it, which the full generators need) and RiskyOrigins. Returns InCheck.
+// gives it, which the full generators need) and what make's short legality test reads (RiskyOrigins,
+// Pinned, CheckBlocks). Returns InCheck.
 bool StoreCheckState();
-// RiskyOrigins alone, for a caller that has stored InCheck itself.
+// The same without InCheck, for a caller that has stored InCheck itself.
 void StoreRiskyOrigins();
 
 // The same make for callers that have run StoreCheckState() on the current position: it can then skip

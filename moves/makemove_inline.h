@@ -1,6 +1,9 @@
 // The bodies of make and unmake, for the hot loops (perft, the search) that inline them; everything
 // else calls the functions of moves/makemove.h.
 #pragma once
+#include <cstddef>
+#include <cstring>
+
 #include "board/attacks.h"
 #include "moves/makemove.h"
 
@@ -25,72 +28,112 @@ VORNA_INLINE void MoveCastlingRook(int from, int to) {
 // The home squares of kings and rooks: a move that starts or ends on one may cost castling rights.
 inline constexpr Bitboard CastlingSquares = 0x9100000000000091ull;  // a8 e8 h8 a1 e1 h1
 
+// Takes the pieces of the move word w back: the board arrays of unmake, without the record and the side.
 template <int Us>
-VORNA_INLINE void UnmakeOf(Move m) {
+VORNA_INLINE void RestoreOf(u32 w) {
     constexpr PieceCode Pawn = Piece<Us>(1);
     constexpr int Forward = Us == White ? -8 : 8;
     Bitboard& own = OwnPieces<Us>();
     Bitboard& enemy = OwnPieces<1 - Us>();
     PieceCode* mailbox = Board.Mailbox;
     Bitboard* bb = Board.PieceBB;
-    const u32 w = MoveWord(m);
     const int from = w & 0xFF, to = (w >> 8) & 0xFF;
     const Bitboard fromTo = SquareBit[from] | SquareBit[to];
     own ^= fromTo;
-    if (!(w & 0xFF0000)) {
-        // An ordinary move, the commonest kind, maybe with a capture on the target square.
+    if (w < 0x10000) {
+        // A quiet ordinary move, the commonest kind.
+        PieceCode p = mailbox[to];
+        bb[p] ^= fromTo;
+        mailbox[from] = p;
+        mailbox[to] = 0;
+    } else if (!(w & 0xFF0000)) {
+        // An ordinary capture on the target square.
         const PieceCode captured = PieceCode(w >> 24);
         PieceCode p = mailbox[to];
         bb[p] ^= fromTo;
         mailbox[from] = p;
         mailbox[to] = captured;
-        if (captured) {
-            bb[captured] ^= SquareBit[to];
-            enemy ^= SquareBit[to];
-        }
+        bb[captured] ^= SquareBit[to];
+        enemy ^= SquareBit[to];
     } else {
-        const int kind = (w >> 16) & 0xFF, captured = w >> 24;
+        // the kind tells the piece that moved
+        constexpr PieceCode King = Piece<Us>(6);
+        const unsigned kind = (w >> 16) & 0xFF;
+        mailbox[to] = 0;
         if (kind & 15) {
             bb[kind] ^= SquareBit[to];
             bb[Pawn] ^= SquareBit[from];
             mailbox[from] = Pawn;
+            if (const unsigned captured = w >> 24) {
+                mailbox[to] = PieceCode(captured);
+                bb[captured] ^= SquareBit[to];
+                enemy ^= SquareBit[to];
+            }
+        } else if (kind == KindDoublePush) {
+            bb[Pawn] ^= fromTo;
+            mailbox[from] = Pawn;
+        } else if (kind == KindCastling) {
+            bb[King] ^= fromTo;
+            mailbox[from] = King;
+            MoveCastlingRook<Us>(CastlingRookTo(from, to), CastlingCorner(from, to));
         } else {
-            PieceCode p = mailbox[to];
-            bb[p] ^= fromTo;
-            mailbox[from] = p;
-        }
-        mailbox[to] = 0;
-        if (captured) {
             // the en-passant victim stands behind the target square
-            int victim = kind == KindEnPassant ? to - Forward : to;
-            mailbox[victim] = PieceCode(captured);
-            bb[captured] ^= SquareBit[victim];
+            constexpr PieceCode EnemyPawn = Piece<1 - Us>(1);
+            bb[Pawn] ^= fromTo;
+            mailbox[from] = Pawn;
+            const unsigned victim = to - Forward;
+            mailbox[victim] = EnemyPawn;
+            bb[EnemyPawn] ^= SquareBit[victim];
             enemy ^= SquareBit[victim];
         }
-        if (kind == KindCastling) MoveCastlingRook<Us>(CastlingRookTo(from, to), CastlingCorner(from, to));
     }
+}
+
+template <int Us>
+VORNA_INLINE void UnmakeOf(Move m) {
+    RestoreOf<Us>(MoveWord(m));
     --Board.CurrentState;
     Board.SideToMove = u8(Us);
 }
 
 // Legality: the mover's king may not be attacked after the move. When the caller has stored the check
-// state of the position (InCheck and RiskyOrigins) and the king was not in check, a move of a piece that
-// is not pinned cannot expose the king, and a pinned piece only exposes it when it leaves the line
-// through its origin, which one slider lookup decides. King moves, en passant and moves out of check get
-// the full attack test.
-template <int Us, bool CheckStored>
-VORNA_INLINE bool LeavesKingAttacked(int from, int to, int kind, const PositionState* old) {
+// state of the position (StoreCheckState), only a king move and en passant get the full attack test. Any
+// other move must reach CheckBlocks (every square unless the king is in check); a piece that is not pinned
+// then cannot expose the king, a pinned one answers no check and, outside check, only exposes the king
+// when it leaves the line through its origin, which one slider lookup decides.
+// The test for a move of another piece than the king, not en passant, when the caller has stored the
+// check state of the position (StoreCheckState): the move must reach CheckBlocks (every square unless the
+// king is in check); a piece that is not pinned then cannot expose the king, a pinned one answers no
+// check and, outside check, only exposes the king when it leaves the line through its origin, which one
+// slider lookup decides.
+template <int Us>
+VORNA_INLINE bool PieceMoveExposes(unsigned from, unsigned to, const PositionState* old) {
     constexpr int Them = 1 - Us;
+    if (!HasSquare(old->CheckBlocks, to, SquareBit[to])) return true;
+    if (!HasSquare(old->Pinned, from, SquareBit[from])) return false;
+    if (old->InCheck) return true;
     const Bitboard* bb = Board.PieceBB;
-    int king = LowestSquare(bb[Piece<Us>(6)]);
-    if (CheckStored && !old->InCheck && to != king && kind != KindEnPassant) {
-        if (!(old->RiskyOrigins & SquareBit[from])) return false;
-        Bitboard queens = bb[Piece<Them>(5)];
-        if (BishopRays[king] & SquareBit[from])
-            return (BishopAttacksFrom(king, Occupancy()) & (bb[Piece<Them>(3)] | queens)) != 0;
-        return (RookAttacksFrom(king, Occupancy()) & (bb[Piece<Them>(4)] | queens)) != 0;
-    }
-    return AttackedBy<Them>(king);
+    const int king = LowestSquare(bb[Piece<Us>(6)]);
+    const Bitboard queens = bb[Piece<Them>(5)];
+    if (BishopRays[king] & SquareBit[from])
+        return (BishopAttacksFrom(king, Occupancy()) & (bb[Piece<Them>(3)] | queens)) != 0;
+    return (RookAttacksFrom(king, Occupancy()) & (bb[Piece<Them>(4)] | queens)) != 0;
+}
+
+// Legality: the mover's king may not be attacked after the move. When the caller has stored the check
+// state of the position, only a king move and en passant get the full attack test.
+template <int Us, bool CheckStored>
+VORNA_INLINE bool LeavesKingAttacked(unsigned from, unsigned to, int kind, const PositionState* old) {
+    const int king = LowestSquare(Board.PieceBB[Piece<Us>(6)]);
+    if (CheckStored && unsigned(king) != to && kind != KindEnPassant) return PieceMoveExposes<Us>(from, to, old);
+    return AttackedBy<1 - Us>(king);
+}
+
+// The same test out of line, for the moves of risky origins among the ordinary ones: the loop around
+// the commonest moves keeps its registers.
+template <int Us, bool CheckStored>
+__attribute__((noinline, pure)) bool ExposesKing(unsigned from, unsigned to, const PositionState* old) {
+    return LeavesKingAttacked<Us, CheckStored>(from, to, 0, old);
 }
 
 // What make needs of the position it starts from. It is the same for every move of a position, so a
@@ -99,13 +142,98 @@ struct MakeContext {
     PositionState* state;  // the current record
     u64 keyBase;           // its key with the en-passant square taken out and the move passed
     Bitboard risky;        // origins whose moves need the attack test
+    Bitboard castling;     // squares on which a move starts or ends costs a castling right still held
+                           // (the 32-bit program reads the rights' table instead)
+#ifdef VORNA_32BIT_ARITH
+    // The 32-bit program tests the one origin that is mostly the only risky one, the king's, by its
+    // number, and looks into risky only when there are others (pins, a check).
+    unsigned riskyKing;
+    bool riskyOthers;
+#endif
 };
+
+// Squares that cost one of the rights held when a move starts or ends on them.
+inline Bitboard CastlingSquaresOf(u8 rights) {
+    Bitboard squares = 0;
+    if (rights & 3) squares |= SquareBit[E1] | (rights & 2 ? SquareBit[H1] : 0) | (rights & 1 ? SquareBit[A1] : 0);
+    if (rights & 12) squares |= SquareBit[E8] | (rights & 8 ? SquareBit[H8] : 0) | (rights & 4 ? SquareBit[A8] : 0);
+    return squares;
+}
+
+// The current record, reached through the stack itself: the compiler then sees that the stores into the
+// records do not touch NodeCount or a caller's locals, and keeps those in registers.
+VORNA_INLINE PositionState* CurrentRecord() {
+    long index = Board.CurrentState - Board.StateStack;
+    asm("" : "+r"(index));  // keeps the compiler from folding the address back into the pointer
+    return &Board.StateStack[index];
+}
 
 template <int Us, bool CheckStored>
 VORNA_INLINE MakeContext MakeContextOf() {
-    PositionState* old = Board.CurrentState;
-    return MakeContext{old, old->HashKey ^ EpKeys[old->EpSquare] ^ SideKey,
-                       CheckStored ? old->RiskyOrigins : ~Bitboard(0)};
+    PositionState* old = CurrentRecord();
+    const Bitboard risky = CheckStored ? old->RiskyOrigins : ~Bitboard(0);
+#ifdef VORNA_32BIT_ARITH
+    const unsigned king = unsigned(LowestSquare(Board.PieceBB[Piece<Us>(6)]));
+    return MakeContext{old, old->HashKey ^ EpKeys[old->EpSquare] ^ SideKey, risky, 0, king,
+                       risky != SquareBit[king]};
+#else
+    return MakeContext{old, old->HashKey ^ EpKeys[old->EpSquare] ^ SideKey, risky,
+                       CastlingSquaresOf(old->CastleRights)};
+#endif
+}
+
+// Whether the moves from the origin need the attack test.
+VORNA_INLINE bool RiskyOrigin(const MakeContext& context, unsigned from, Bitboard fromBit) {
+#ifdef VORNA_32BIT_ARITH
+    return from == context.riskyKing || (context.riskyOthers && HasSquare(context.risky, from, fromBit));
+#else
+    (void)from;
+    return (context.risky & fromBit) != 0;
+#endif
+}
+
+// The castling rights and the en-passant square of a new record, in one store.
+VORNA_INLINE void StoreRightsAndEp(PositionState* st, unsigned rights, unsigned ep) {
+    static_assert(offsetof(PositionState, EpSquare) == offsetof(PositionState, CastleRights) + 1);
+    const u16 both = u16(rights | ep << 8);
+    std::memcpy(&st->CastleRights, &both, sizeof both);
+}
+
+// The rest of make for an ordinary move (kind 0), a capture on the target square or not; the castling
+// rights and the own colour's set are done.
+template <int Us, bool CheckStored, bool Capture>
+VORNA_INLINE bool PlayOrdinary(const MakeContext& context, u32 w, Bitboard fromBit, Bitboard toBit, u64 key,
+                               unsigned rights) {
+    constexpr int Them = 1 - Us;
+    const unsigned from = w & 0xFF, to = (w >> 8) & 0xFF;
+    const Bitboard fromTo = fromBit | toBit;
+    PieceCode* mailbox = Board.Mailbox;
+    Bitboard* bb = Board.PieceBB;
+    PositionState* old = context.state;
+    PositionState* st = old + 1;
+    const PieceCode p = mailbox[from];
+    if (Capture) {
+        const unsigned c = w >> 24;
+        bb[c] ^= toBit;
+        OwnPieces<Them>() ^= toBit;
+        const u64* keys = PieceSquareKeys[c];
+        key ^= keys[to];
+    }
+    bb[p] ^= fromTo;
+    mailbox[to] = p;
+    mailbox[from] = 0;
+    StoreRightsAndEp(st, rights, 0);
+    const u64* keys = PieceSquareKeys[p];
+    st->HashKey = key ^ keys[from] ^ keys[to];
+    if (RiskyOrigin(context, from, fromBit) && ExposesKing<Us, CheckStored>(from, to, old)) {
+        RestoreOf<Us>(w);
+        return false;
+    }
+    st->Reversible = !Capture && p != Piece<Us>(1);
+    ++NodeCount;
+    Board.SideToMove = u8(Them);
+    Board.CurrentState = st;
+    return true;
 }
 
 template <int Us, bool CheckStored>
@@ -123,96 +251,89 @@ VORNA_INLINE bool MakeWith(const MakeContext& context, Move m) {
 
     PositionState* old = context.state;
     PositionState* st = old + 1;
-    Board.CurrentState = st;
-    const Bitboard fromBit = SquareBit[from], fromTo = fromBit | SquareBit[to];
-    u8 rights = old->CastleRights;
+    const Bitboard fromBit = SquareBit[from], toBit = SquareBit[to], fromTo = fromBit | toBit;
+    unsigned rights = old->CastleRights;
     u64 key = context.keyBase;
 #ifdef VORNA_32BIT_ARITH
-    // The 32-bit program reads the table for every move: testing the 64-bit mask costs it more.
-    const u8 kept = u8(rights & CastleMask[from] & CastleMask[to]);
-    if (kept != rights) {
+    // The 32-bit program reads the table for every move: testing a 64-bit mask costs it more.
+    const unsigned touched = CastleMask[from] & CastleMask[to];
+    if (touched != 15) {
+        const unsigned kept = rights & touched;
 #else
-    if (fromTo & CastlingSquares) {
-        const u8 kept = u8(rights & CastleMask[from] & CastleMask[to]);
+    if (fromTo & context.castling) {
+        const unsigned kept = rights & CastleMask[from] & CastleMask[to];
 #endif
         key ^= CastleKeys[rights] ^ CastleKeys[kept];
         rights = kept;
     }
-    st->CastleRights = rights;
     own ^= fromTo;
 
-    if (!(w & 0xFF0000)) {
-        // An ordinary move, the commonest kind, maybe with a capture on the target square. Only a king
-        // move, a pinned piece or a move out of check needs the attack test: their origins are risky.
-        PieceCode p = mailbox[from];
-        if (w >> 24) {
-            PieceCode c = mailbox[to];
-            bb[c] ^= SquareBit[to];
-            enemy ^= SquareBit[to];
-            key ^= PieceSquareKeys[c][to];
-        }
-        bb[p] ^= fromTo;
-        mailbox[to] = p;
-        mailbox[from] = 0;
-        st->HashKey = key ^ PieceSquareKeys[p][from] ^ PieceSquareKeys[p][to];
-        st->EpSquare = 0;
-        if (HasSquare(context.risky, from, fromBit) && LeavesKingAttacked<Us, CheckStored>(from, to, 0, old)) {
-            UnmakeOf<Us>(m);
-            return false;
-        }
-        st->Reversible = w < 0x1000000 && p != Pawn;
-        ++NodeCount;
-        Board.SideToMove = u8(Them);
-        return true;
-    }
+    // Ordinary moves, the commonest kind, quiet ones first. Only a king move, a pinned piece or a move out
+    // of check needs the attack test: their origins are risky.
+    if (w < 0x10000) return PlayOrdinary<Us, CheckStored, false>(context, w, fromBit, toBit, key, rights);
+    if (!(w & 0xFF0000)) return PlayOrdinary<Us, CheckStored, true>(context, w, fromBit, toBit, key, rights);
 
-    // Promotions, castling, en passant and double pushes.
-    const int kind = (w >> 16) & 0xFF, captured = w >> 24;
-    if (captured) {
-        if (kind == KindEnPassant) {
-            // the en-passant victim stands behind the target square
-            int victim = to - Forward;
-            mailbox[victim] = 0;
-            enemy ^= SquareBit[victim];
-            bb[EnemyPawn] ^= SquareBit[victim];
-            key ^= PieceSquareKeys[EnemyPawn][victim];
-        } else {
-            PieceCode c = mailbox[to];
-            bb[c] ^= SquareBit[to];
-            enemy ^= SquareBit[to];
+    // Promotions, double pushes, castling and en passant: the kind tells the piece that moves.
+    constexpr PieceCode King = Piece<Us>(6);
+    const unsigned kind = (w >> 16) & 0xFF;
+    unsigned ep = 0;
+    if (kind & 15) {
+        // a promotion, maybe with a capture on the target square
+        if (const unsigned c = w >> 24) {
+            bb[c] ^= toBit;
+            enemy ^= toBit;
             key ^= PieceSquareKeys[c][to];
         }
-    }
-    if (kind & 15) {
         bb[Pawn] ^= fromBit;
-        bb[kind] ^= SquareBit[to];
+        bb[kind] ^= toBit;
         mailbox[to] = PieceCode(kind);
         key ^= PieceSquareKeys[Pawn][from] ^ PieceSquareKeys[kind][to];
-    } else {
-        PieceCode p = mailbox[from];
-        bb[p] ^= fromTo;
-        mailbox[to] = p;
-        key ^= PieceSquareKeys[p][from] ^ PieceSquareKeys[p][to];
-    }
-    mailbox[from] = 0;
-    st->EpSquare = 0;
-    if (kind == KindDoublePush) {
-        st->EpSquare = u8(to - Forward);
-        key ^= EpKeys[to - Forward];
+    } else if (kind == KindDoublePush) {
+        bb[Pawn] ^= fromTo;
+        mailbox[to] = Pawn;
+        ep = to - Forward;
+        key ^= PieceSquareKeys[Pawn][from] ^ PieceSquareKeys[Pawn][to] ^ EpKeys[ep];
     } else if (kind == KindCastling) {
+        bb[King] ^= fromTo;
+        mailbox[to] = King;
         int corner = CastlingCorner(from, to), rookTo = CastlingRookTo(from, to);
         MoveCastlingRook<Us>(corner, rookTo);
-        key ^= PieceSquareKeys[Rook][corner] ^ PieceSquareKeys[Rook][rookTo];
+        key ^= PieceSquareKeys[King][from] ^ PieceSquareKeys[King][to] ^ PieceSquareKeys[Rook][corner] ^
+               PieceSquareKeys[Rook][rookTo];
+    } else {
+        // en passant: the victim stands behind the target square
+        bb[Pawn] ^= fromTo;
+        mailbox[to] = Pawn;
+        const unsigned victim = to - Forward;
+        mailbox[victim] = 0;
+        enemy ^= SquareBit[victim];
+        bb[EnemyPawn] ^= SquareBit[victim];
+        key ^= PieceSquareKeys[Pawn][from] ^ PieceSquareKeys[Pawn][to] ^ PieceSquareKeys[EnemyPawn][victim];
     }
+    mailbox[from] = 0;
+    StoreRightsAndEp(st, rights, ep);
     st->HashKey = key;
-    if (LeavesKingAttacked<Us, CheckStored>(from, to, kind, old)) {
-        UnmakeOf<Us>(m);
+    // A promotion or a double push moves a pawn, neither the king nor by en passant.
+    const bool exposed = kind & (15 | KindDoublePush) ? CheckStored ? PieceMoveExposes<Us>(from, to, old)
+                                                                      : LeavesKingAttacked<Us, false>(from, to, kind, old)
+                                                       : LeavesKingAttacked<Us, CheckStored>(from, to, kind, old);
+    if (exposed) {
+        RestoreOf<Us>(w);
         return false;
     }
     st->Reversible = 0;
     ++NodeCount;
     Board.SideToMove = u8(Them);
+    Board.CurrentState = st;
     return true;
+}
+
+// Unmake for a loop that made the move with this context: the record to return to is known.
+template <int Us>
+VORNA_INLINE void UnmakeWith(const MakeContext& context, Move m) {
+    RestoreOf<Us>(MoveWord(m));
+    Board.CurrentState = context.state;
+    Board.SideToMove = u8(Us);
 }
 
 template <int Us, bool CheckStored>
@@ -234,21 +355,37 @@ VORNA_INLINE Bitboard PinnedPieces(int king) {
     return pinned & OwnPieces<Us>();
 }
 
-// RiskyOrigins of the side to move Us, whose InCheck is stored already (see StoreRiskyOrigins).
+// What make's short legality test needs of the position of the side to move Us, whose king is on king
+// and whose InCheck is stored already: RiskyOrigins, Pinned and CheckBlocks.
 template <int Us>
-VORNA_INLINE void StoreRiskyOriginsOf() {
-    PositionState* st = Board.CurrentState;
-    int king = LowestSquare(Board.PieceBB[Piece<Us>(6)]);
-    st->RiskyOrigins = st->InCheck ? ~Bitboard(0) : PinnedPieces<Us>(king) | SquareBit[king];
+VORNA_INLINE void StoreLegalityOf(PositionState* st, int king) {
+    const Bitboard pinned = PinnedPieces<Us>(king);
+    st->Pinned = pinned;
+    if (!st->InCheck) {
+        st->RiskyOrigins = pinned | SquareBit[king];
+        st->CheckBlocks = ~Bitboard(0);
+        return;
+    }
+    st->RiskyOrigins = ~Bitboard(0);
+    const Bitboard checkers = AttackersOf<1 - Us>(king);
+    // in a double check only the king can move
+    st->CheckBlocks = (checkers & (checkers - 1)) ? 0 : checkers | BetweenSquares[king][LowestSquare(checkers)];
 }
 
-// Stores InCheck and RiskyOrigins of the side to move Us into the current record (see StoreCheckState).
+// The legality data of the side to move Us, whose InCheck is stored already (see StoreRiskyOrigins).
+template <int Us>
+VORNA_INLINE void StoreRiskyOriginsOf() {
+    StoreLegalityOf<Us>(Board.CurrentState, LowestSquare(Board.PieceBB[Piece<Us>(6)]));
+}
+
+// Stores InCheck and the legality data of the side to move Us into the current record (see
+// StoreCheckState).
 template <int Us>
 VORNA_INLINE bool StoreCheckStateOf() {
     PositionState* st = Board.CurrentState;
-    int king = LowestSquare(Board.PieceBB[Piece<Us>(6)]);
-    bool inCheck = AttackedBy<1 - Us>(king);
+    const int king = LowestSquare(Board.PieceBB[Piece<Us>(6)]);
+    const bool inCheck = AttackedBy<1 - Us>(king);
     st->InCheck = inCheck;
-    st->RiskyOrigins = inCheck ? ~Bitboard(0) : PinnedPieces<Us>(king) | SquareBit[king];
+    StoreLegalityOf<Us>(st, king);
     return inCheck;
 }

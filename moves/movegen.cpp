@@ -49,10 +49,14 @@ int MoveBound() {
 }
 
 // Whether the moves of Us fit behind the count already in the list. Most positions are settled by the
-// number of pieces alone (none has more than a queen's 27 moves; the king 8 and two castlings).
+// number of pieces alone: no piece has more than a queen's 27 moves, none but a queen more than a rook's
+// 14, and the king has 8 and two castlings.
 template <int Us>
 bool MovesFit(int count) {
-    if (27 * (PopCount(Side<Us>::Own()) - 1) + 10 + count <= MaxMoves) return true;
+    const int pieces = PopCount(Side<Us>::Own());
+    if (27 * (pieces - 1) + 10 + count <= MaxMoves) return true;
+    const Bitboard queens = Board.PieceBB[Piece<Us>(5)];
+    if (!(queens & (queens - 1)) && 27 + 14 * (pieces - 2) + 10 + count <= MaxMoves) return true;
     return MoveBound<Us>() + count <= MaxMoves;
 }
 
@@ -64,7 +68,7 @@ inline void AddPawnMoves(Cursor& list, Bitboard targets, int delta, bool capture
     Bitboard promos = targets & S::PromotionRank;
     Bitboard others = targets & ~S::PromotionRank;
     auto addPromos = [&]() {
-        ForEachSquare(promos, [&](int to) {
+        ForEachSquare(promos, [&](auto to) {
             int cap = captures ? Board.Mailbox[to] : 0;
             Add<Checked>(list, to - delta, to, Piece<Us>(5), cap);
             if (QueenOnly) return;
@@ -75,7 +79,7 @@ inline void AddPawnMoves(Cursor& list, Bitboard targets, int delta, bool capture
     };
     // Walked in ascending square order: White promotes on the lowest squares, Black on the highest.
     if (Us == White) addPromos();
-    ForEachSquare(others, [&](int to) { Add<Checked>(list, to - delta, to, 0, captures ? Board.Mailbox[to] : 0); });
+    ForEachSquare(others, [&](auto to) { Add<Checked>(list, to - delta, to, 0, captures ? Board.Mailbox[to] : 0); });
     if (Us == Black) addPromos();
 }
 
@@ -93,9 +97,9 @@ template <int Us, bool Checked, int Type>
 inline void AddPieceMoves(Cursor& list, Bitboard mask) {
     Bitboard occ = Occupancy();
     Bitboard pieces = Board.PieceBB[Piece<Us>(Type)];
-    ForEachSquare(pieces, [&](int from) {
+    ForEachSquare(pieces, [&](auto from) {
         Bitboard targets = PieceTargets<Type>(from, occ) & mask;
-        ForEachSquare(targets, [&](int to) { Add<Checked>(list, from, to, 0, Board.Mailbox[to]); });
+        ForEachSquare(targets, [&](auto to) { Add<Checked>(list, from, to, 0, Board.Mailbox[to]); });
     });
 }
 
@@ -107,7 +111,7 @@ inline void AddPawnCaptures(Cursor& list) {
     const PositionState* st = Board.CurrentState;
     if (st->EpSquare) {
         Bitboard origins = PawnAttackers<Us>()[st->EpSquare] & pawns;
-        ForEachSquare(origins, [&](int from) { Add<Checked>(list, from, st->EpSquare, KindEnPassant, Piece<1 - Us>(1)); });
+        ForEachSquare(origins, [&](auto from) { Add<Checked>(list, from, st->EpSquare, KindEnPassant, Piece<1 - Us>(1)); });
     }
     if (Us == White) {
         AddPawnMoves<Us, Checked, QueenOnly>(list, (pawns >> 7) & enemy & NotFileA, -7, true);
@@ -128,7 +132,7 @@ void Generate(Cursor& list) {
     AddPawnCaptures<Us, Checked, false>(list);
     Bitboard single = S::Advance(Board.PieceBB[Piece<Us>(1)]) & empty;
     Bitboard twice = S::Advance(single) & empty & S::DoublePushRank;
-    ForEachSquare(twice, [&](int to) { Add<Checked>(list, to - 2 * S::Forward, to, KindDoublePush, 0); });
+    ForEachSquare(twice, [&](auto to) { Add<Checked>(list, to - 2 * S::Forward, to, KindDoublePush, 0); });
     AddPawnMoves<Us, Checked, false>(list, single, S::Forward, false);
     AddPieceMoves<Us, Checked, 2>(list, notOwn);
     AddPieceMoves<Us, Checked, 3>(list, notOwn);

@@ -11,6 +11,19 @@
 u64 PerftCount = 0;
 
 namespace {
+// The last ply: every move is made, tested and taken back, and each legal one is a leaf. Make counts the
+// legal ones in NodeCount already.
+template <int Us>
+__attribute__((noinline)) void PerftLeaves(const MoveSlot* slot, const MoveSlot* const end) {
+    const MakeContext context = MakeContextOf<Us, true>();
+    const u64 before = NodeCount;
+    for (; slot < end; ++slot) {
+        Move m = slot->move;
+        if (MakeWith<Us, true>(context, m)) UnmakeWith<Us>(context, m);
+    }
+    PerftCount += NodeCount - before;
+}
+
 template <int Us>
 void PerftOf(u8 depth) {
     StoreCheckStateOf<Us>();
@@ -20,24 +33,14 @@ void PerftOf(u8 depth) {
         GenerateWhiteMoves(list);
     else
         GenerateBlackMoves(list);
+    if (depth == 1) return PerftLeaves<Us>(list.slots, list.end);
     const MakeContext context = MakeContextOf<Us, true>();
     const MoveSlot* const end = list.end;
-    if (depth == 1) {
-        // The last ply: every move is made, tested and taken back, and each legal one is a leaf. Make
-        // counts the legal ones in NodeCount already.
-        const u64 before = NodeCount;
-        for (const MoveSlot* slot = list.slots; slot < end; ++slot) {
-            Move m = slot->move;
-            if (MakeWith<Us, true>(context, m)) UnmakeOf<Us>(m);
-        }
-        PerftCount += NodeCount - before;
-        return;
-    }
     for (const MoveSlot* slot = list.slots; slot < end; ++slot) {
         Move m = slot->move;
         if (!MakeWith<Us, true>(context, m)) continue;
         PerftOf<1 - Us>(u8(depth - 1));
-        UnmakeOf<Us>(m);
+        UnmakeWith<Us>(context, m);
     }
 }
 

@@ -50,6 +50,31 @@ inline void UnmakeNullMove() {
     Board.SideToMove ^= 1;
 }
 
+// The ordering key of a node's moves: the hash move first, then captures (the most valuable victim
+// first, then the cheapest mover), the two killers, and the quiet moves by their history counters.
+// A capture keeps its capture key even if it is a killer; the hash move's key is set last, over whatever
+// else the move is. Written without branches: which rule applies is unpredictable.
+struct MoveOrder {
+    Move hashMove, killer1, killer2;
+
+    MoveOrder(u8 cply, Move hash) : hashMove(hash), killer1(NullMove), killer2(NullMove) {
+        if (cply < KillerPlies) {
+            killer1 = Killers[cply].first;
+            killer2 = Killers[cply].second;
+        }
+    }
+
+    u16 KeyOf(Move m) const {
+        int mover = Board.Mailbox[m.from];
+        u16 quiet = History[mover][m.to];
+        if (m == killer2) quiet = 60998;
+        if (m == killer1) quiet = 60999;
+        u16 key = m.captured ? u16((61000 + 16 * m.captured) | (16 - mover)) : quiet;
+        if (m == hashMove) key = 62000;
+        return key;
+    }
+};
+
 // The order in which a node takes its moves: each time the slot with the greatest key among those not
 // yet taken (the first of equal keys), which then changes places with the first slot not yet taken. The
 // keys are copied, complemented, into an array of their own, where the greatest key is the smallest
@@ -60,8 +85,9 @@ struct MovePicker {
     int count;
     alignas(16) u16 rank[MaxMoves + 8];
 
-    explicit MovePicker(MoveList& list) : slots(list.slots), count(MoveCount(list)) {
-        for (int i = 0; i < count; ++i) rank[i] = u16(~list.slots[i].orderKey);
+    // The keys are those ScoreMoves gives, written straight into the array.
+    MovePicker(MoveList& list, const MoveOrder& order) : slots(list.slots), count(MoveCount(list)) {
+        for (int i = 0; i < count; ++i) rank[i] = u16(~order.KeyOf(list.slots[i].move));
         for (int i = count; i < count + 8; ++i) rank[i] = 0xFFFF;
     }
 
@@ -128,26 +154,8 @@ bool NullMoveAllowed() {
 bool IsRepetition() { return EarlierOccurrences(1) > 0; }
 
 void ScoreMoves(MoveList& list, u8 cply, Move hashMove) {
-    const PieceCode* mailbox = Board.Mailbox;
-    Move killer1 = NullMove, killer2 = NullMove;
-    if (cply < KillerPlies) {
-        killer1 = Killers[cply].first;
-        killer2 = Killers[cply].second;
-    }
-    for (MoveSlot* slot = list.slots; slot < list.end; ++slot) {
-        Move m = slot->move;
-        int mover = mailbox[m.from];
-        if (m == hashMove)
-            slot->orderKey = 62000;
-        else if (m.captured)
-            slot->orderKey = u16((61000 + 16 * m.captured) | (16 - mover));
-        else if (m == killer1)
-            slot->orderKey = 60999;
-        else if (m == killer2)
-            slot->orderKey = 60998;
-        else
-            slot->orderKey = History[mover][m.to];
-    }
+    const MoveOrder order(cply, hashMove);
+    for (MoveSlot* slot = list.slots; slot < list.end; ++slot) slot->orderKey = order.KeyOf(slot->move);
 }
 
 void RewardQuietMove(Move move, u8 depthBelow, u8 cply) {
@@ -166,7 +174,7 @@ namespace {
 template <int Us>
 i16 AlphaBetaOf(u8 depth, u8 ply, i16 alpha, i16 beta) {
     constexpr int Them = 1 - Us;
-    if (PollInput()) {
+    if (PollInputDue() && PollInput()) {
         StopSearch = 1;
         return 0;
     }
@@ -230,20 +238,21 @@ i16 AlphaBetaOf(u8 depth, u8 ply, i16 alpha, i16 beta) {
         GenerateWhiteMoves(list);
     else
         GenerateBlackMoves(list);
-    ScoreMoves(list, cply, hashMove);
 
     const MakeContext context = MakeContextOf<Us, true>();
-    MovePicker picker(list);
+    MovePicker picker(list, MoveOrder(cply, hashMove));
     int pick = picker.count ? picker.Best(0) : 0;
     if (newDepth && picker.count) __builtin_prefetch(&TransTable[KeyAfter(context.keyBase, picker.slots[pick].move) & (TransTableSize - 1)]);
     for (int taken = 0; taken < picker.count; ++taken) {
+        // Where the children look their positions up in the table, the next pick is made as soon as
+        // this one is taken, and its entry fetched while this move is searched; elsewhere it waits
+        // until it is needed, since most nodes cut off after their first move.
+        if (taken && !newDepth) pick = picker.Best(taken);
         picker.Take(taken, pick);
         Move m = picker.slots[taken].move;
-        // The next pick is known now; where the children look their positions up in the table, its
-        // entry is fetched while this move is searched.
-        if (taken + 1 < picker.count) {
+        if (newDepth && taken + 1 < picker.count) {
             pick = picker.Best(taken + 1);
-            if (newDepth) __builtin_prefetch(&TransTable[KeyAfter(context.keyBase, picker.slots[pick].move) & (TransTableSize - 1)]);
+            __builtin_prefetch(&TransTable[KeyAfter(context.keyBase, picker.slots[pick].move) & (TransTableSize - 1)]);
         }
         if (!MakeWith<Us, true>(context, m)) continue;
         int s;

@@ -2,6 +2,8 @@
 // search looks at standard input without blocking and acts on what has arrived.
 #pragma once
 #include "board/types.h"
+#include "moves/makemove.h"
+#include "search/limits.h"
 
 // NodeCount value from which the next poll looks at the input.
 extern u64 NextPollNodes;
@@ -18,6 +20,10 @@ extern u8 IgnoreInput;
 
 // True when the running search must stop. May end the process ("quit" during an xboard game search).
 bool PollInput();
+
+// PollInput's own first tests, made by the search at every node without a call: false while the
+// search may go on without polling.
+inline bool PollInputDue() { return StopSearch || NodeCount >= NextPollNodes; }
 
 // True when a read from standard input would find something (or the test cannot tell).
 bool InputAvailable();

@@ -14,7 +14,7 @@ i16 QuiescenceOf(i16 alpha, i16 beta) {
     // Polled like every node of the node search: in a position crowded with pieces that can take each
     // other (a dozen queens a side) the capture tree alone runs for hours, and the first iteration of
     // a search is nothing else. The callers discard what a stopped search returns.
-    if (PollInput()) {
+    if (PollInputDue() && PollInput()) {
         StopSearch = 1;
         return 0;
     }

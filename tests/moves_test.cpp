@@ -684,6 +684,58 @@ TEST_F(MovesTest, MakeUnmakeKeepKeysAndRestoreEverythingOnEveryPerftTree) {
     EXPECT_EQ(n, 60);
 }
 
+// Walks the tree comparing, move by move, the make that knows the check state of the position (its
+// checkers and pins, stored by StoreCheckState) with the plain make and its full attack test.
+void CompareShortLegality(int depth, std::string& failure) {
+    StoreCheckState();
+    MoveList list;
+    ClearMoveList(list);
+    GenerateMoves(list);
+    for (MoveSlot* slot = list.slots; slot < list.end && failure.empty(); ++slot) {
+        const Move m = slot->move;
+        const bool plain = MakeMove(m);
+        if (plain) {
+            const u64 key = Board.CurrentState->HashKey;
+            UnmakeMove(m);
+            if (!MakeMoveKnownCheck(m)) {
+                failure = Text(m) + ": refused by the short test only";
+                return;
+            }
+            if (Board.CurrentState->HashKey != key) failure = Text(m) + ": the two makes keep different keys";
+            if (depth > 1 && failure.empty()) CompareShortLegality(depth - 1, failure);
+            UnmakeMove(m);
+            // the children's StoreCheckState wrote their own records; this one's is still in place
+        } else if (MakeMoveKnownCheck(m)) {
+            failure = Text(m) + ": played by the short test only";
+            UnmakeMove(m);
+        }
+    }
+}
+
+TEST_F(MovesTest, TheShortLegalityTestAgreesWithTheFullOne) {
+    std::vector<std::string> fens = PerftFens();
+    ASSERT_EQ(fens.size(), 60u);
+    fens.insert(fens.end(), {
+        "4k3/8/8/8/8/5n2/8/r3K2R w K -",          // double check: only the king may move
+        "4k3/8/8/8/1b6/8/3R4/r3K3 w - -",         // a pinned rook could block the check
+        "8/8/8/8/k2pP2R/8/8/4K3 b - e3",          // en passant that opens the rank to the king
+        "8/8/8/2k5/3Pp3/8/8/4K3 b - d3",          // en passant takes the checking pawn
+        "4k3/4r3/8/8/8/8/4B3/4K3 w - -",          // a pinned bishop cannot move at all
+        "4k3/8/8/8/8/8/3q4/4K3 w - -",            // the checker next to the king, taken only by it
+        "3rk3/8/8/8/7b/8/5N2/4K3 w - -",          // a knight pinned on the diagonal
+    });
+    for (const std::string& fen : fens) {
+        Set(fen);
+        for (int flip = 0; flip < 2; ++flip) {
+            SCOPED_TRACE(fen + (flip ? " (flipped)" : ""));
+            std::string failure;
+            CompareShortLegality(3, failure);
+            EXPECT_EQ(failure, "");
+            Flip();
+        }
+    }
+}
+
 TEST_F(MovesTest, DoublePushSetsTheEnPassantSquareAndItsKey) {
     Set(StartFen);
     Play("e2e4");
