@@ -15,7 +15,12 @@ namespace {
 // legal ones in NodeCount already.
 template <int Us>
 __attribute__((noinline)) void PerftLeaves(const MoveSlot* slot, const MoveSlot* const end) {
+#ifdef VORNA_32BIT_ARITH
+    // The 32-bit program gains nothing from the copy: it writes each set as two halves either way.
     const MakeContext context = MakeContextOf<Us, true>();
+#else
+    const CopiedContext context = CopiedContextOf<Us>();
+#endif
     const u64 before = NodeCount;
     for (; slot < end; ++slot) {
         Move m = slot->move;
