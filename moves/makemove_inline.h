@@ -58,9 +58,11 @@ VORNA_INLINE void RestoreSet(const Copy& copy, Bitboard& set, Bitboard bits) {
         set ^= bits;
 }
 
-// The piece on a square of the position the context was taken of.
+// The piece on a square of the position the context was taken of. A caller that knows the piece of an
+// ordinary move (the generator that has just produced it) passes it as mover; 0 = not known.
 template <class Copy>
-VORNA_INLINE PieceCode PieceOn(const Copy& copy, unsigned square) {
+VORNA_INLINE PieceCode PieceOn(const Copy& copy, unsigned square, PieceCode mover) {
+    if (mover) return mover;
     if constexpr (Copy::Copied)
         return copy.Piece(square);
     else
@@ -68,7 +70,8 @@ VORNA_INLINE PieceCode PieceOn(const Copy& copy, unsigned square) {
 }
 // The piece that made an ordinary move, before it is taken back.
 template <class Copy>
-VORNA_INLINE PieceCode MovedPiece(const Copy& copy, unsigned from, unsigned to) {
+VORNA_INLINE PieceCode MovedPiece(const Copy& copy, unsigned from, unsigned to, PieceCode mover) {
+    if (mover) return mover;
     if constexpr (Copy::Copied)
         return copy.Piece(from);
     else
@@ -77,7 +80,7 @@ VORNA_INLINE PieceCode MovedPiece(const Copy& copy, unsigned from, unsigned to) 
 
 // Takes the pieces of the move word w back: the board arrays of unmake, without the record and the side.
 template <int Us, class Copy = NoCopy>
-VORNA_INLINE void RestoreOf(u32 w, const Copy& copy = Copy()) {
+VORNA_INLINE void RestoreOf(u32 w, const Copy& copy = Copy(), PieceCode mover = 0) {
     constexpr PieceCode Pawn = Piece<Us>(1);
     constexpr int Forward = Us == White ? -8 : 8;
     Bitboard& own = OwnPieces<Us>();
@@ -89,7 +92,7 @@ VORNA_INLINE void RestoreOf(u32 w, const Copy& copy = Copy()) {
     if (w < 0x10000) {
         // A quiet ordinary move, the commonest kind.
         RestoreSet(copy, own, fromTo);
-        PieceCode p = MovedPiece(copy, from, to);
+        PieceCode p = MovedPiece(copy, from, to, mover);
         RestoreSet(copy, bb[p], fromTo);
         mailbox[from] = p;
         mailbox[to] = 0;
@@ -97,7 +100,7 @@ VORNA_INLINE void RestoreOf(u32 w, const Copy& copy = Copy()) {
         // An ordinary capture on the target square.
         RestoreSet(copy, own, fromTo);
         const PieceCode captured = PieceCode(w >> 24);
-        PieceCode p = MovedPiece(copy, from, to);
+        PieceCode p = MovedPiece(copy, from, to, mover);
         RestoreSet(copy, bb[p], fromTo);
         mailbox[from] = p;
         mailbox[to] = captured;
@@ -274,7 +277,7 @@ VORNA_INLINE void StoreRightsAndEp(PositionState* st, unsigned rights, unsigned 
 // rights and the own colour's set are done.
 template <int Us, bool CheckStored, bool Capture, class Context>
 VORNA_INLINE bool PlayOrdinary(const Context& context, u32 w, Bitboard fromBit, Bitboard toBit, u64 key,
-                               unsigned rights) {
+                               unsigned rights, PieceCode mover) {
     constexpr int Them = 1 - Us;
     const unsigned from = w & 0xFF, to = (w >> 8) & 0xFF;
     const Bitboard fromTo = fromBit | toBit;
@@ -282,7 +285,7 @@ VORNA_INLINE bool PlayOrdinary(const Context& context, u32 w, Bitboard fromBit, 
     Bitboard* bb = Board.PieceBB;
     PositionState* old = context.state;
     PositionState* st = old + 1;
-    const PieceCode p = PieceOn(context, from);
+    const PieceCode p = PieceOn(context, from, mover);
     if (Capture) {
         const unsigned c = w >> 24;
         FlipSet(context, bb[c], toBit);
@@ -297,7 +300,7 @@ VORNA_INLINE bool PlayOrdinary(const Context& context, u32 w, Bitboard fromBit, 
     const u64* keys = PieceSquareKeys[p];
     st->HashKey = key ^ keys[from] ^ keys[to];
     if (RiskyOrigin(context, from, fromBit) && ExposesKing<Us, CheckStored>(from, to, old)) {
-        RestoreOf<Us>(w, context);
+        RestoreOf<Us>(w, context, p);
         return false;
     }
     st->Reversible = !Capture && p != Piece<Us>(1);
@@ -308,7 +311,7 @@ VORNA_INLINE bool PlayOrdinary(const Context& context, u32 w, Bitboard fromBit, 
 }
 
 template <int Us, bool CheckStored, class Context>
-VORNA_INLINE bool MakeWith(const Context& context, Move m) {
+VORNA_INLINE bool MakeWith(const Context& context, Move m, PieceCode mover = 0) {
     constexpr int Them = 1 - Us;
     constexpr PieceCode Pawn = Piece<Us>(1), Rook = Piece<Us>(4);
     constexpr PieceCode EnemyPawn = Piece<Them>(1);
@@ -341,8 +344,8 @@ VORNA_INLINE bool MakeWith(const Context& context, Move m) {
 
     // Ordinary moves, the commonest kind, quiet ones first. Only a king move, a pinned piece or a move out
     // of check needs the attack test: their origins are risky.
-    if (w < 0x10000) return PlayOrdinary<Us, CheckStored, false>(context, w, fromBit, toBit, key, rights);
-    if (!(w & 0xFF0000)) return PlayOrdinary<Us, CheckStored, true>(context, w, fromBit, toBit, key, rights);
+    if (w < 0x10000) return PlayOrdinary<Us, CheckStored, false>(context, w, fromBit, toBit, key, rights, mover);
+    if (!(w & 0xFF0000)) return PlayOrdinary<Us, CheckStored, true>(context, w, fromBit, toBit, key, rights, mover);
 
     // Promotions, double pushes, castling and en passant: the kind tells the piece that moves.
     constexpr PieceCode King = Piece<Us>(6);
@@ -401,8 +404,8 @@ VORNA_INLINE bool MakeWith(const Context& context, Move m) {
 
 // Unmake for a loop that made the move with this context: the record to return to is known.
 template <int Us, class Context>
-VORNA_INLINE void UnmakeWith(const Context& context, Move m) {
-    RestoreOf<Us>(MoveWord(m), context);
+VORNA_INLINE void UnmakeWith(const Context& context, Move m, PieceCode mover = 0) {
+    RestoreOf<Us>(MoveWord(m), context, mover);
     Board.CurrentState = context.state;
     Board.SideToMove = u8(Us);
 }

@@ -26,8 +26,9 @@ struct Cursor {
     MoveSlot* limit;
 };
 
+// mover: the piece of an ordinary move where the caller knows it (a list has no room for it).
 template <bool Checked>
-VORNA_INLINE void Add(Cursor& out, unsigned from, unsigned to, unsigned kind, unsigned captured) {
+VORNA_INLINE void Add(Cursor& out, unsigned from, unsigned to, unsigned kind, unsigned captured, PieceCode = 0) {
     if (Checked && out.end == out.limit) return;
     // One store of the whole word rather than four of its bytes.
     u32 word = from | to << 8 | kind << 16 | captured << 24;
@@ -35,12 +36,13 @@ VORNA_INLINE void Add(Cursor& out, unsigned from, unsigned to, unsigned kind, un
     ++out.end;
 }
 
-// Any other sink takes each move as it is produced (a loop that makes it at once has no list to fill).
+// Any other sink takes each move as it is produced (a loop that makes it at once has no list to fill),
+// with the piece that moves when it is known.
 template <bool Checked, class Sink>
-VORNA_INLINE void Add(Sink& out, unsigned from, unsigned to, unsigned kind, unsigned captured) {
+VORNA_INLINE void Add(Sink& out, unsigned from, unsigned to, unsigned kind, unsigned captured, PieceCode mover = 0) {
     // a pawn's origin is its target less a step: tell the compiler it stays on the board
     if (from > 63 || to > 63) __builtin_unreachable();
-    out(from | to << 8 | kind << 16 | captured << 24);
+    out(from | to << 8 | kind << 16 | captured << 24, mover);
 }
 
 // Colour-dependent constants: pawns advance by Forward (a8 = 0, so White's is -8).
@@ -92,7 +94,9 @@ VORNA_INLINE void AddPawnMoves(Sink& list, Bitboard targets, int delta, bool cap
     };
     // Walked in ascending square order: White promotes on the lowest squares, Black on the highest.
     if (Us == White) addPromos();
-    ForEachSquare(others, [&](auto to) VORNA_LAMBDA_INLINE { Add<Checked>(list, to - delta, to, 0, captures ? Board.Mailbox[to] : 0); });
+    ForEachSquare(others, [&](auto to) VORNA_LAMBDA_INLINE {
+        Add<Checked>(list, to - delta, to, 0, captures ? Board.Mailbox[to] : 0, Piece<Us>(1));
+    });
     if (Us == Black) addPromos();
 }
 
@@ -112,7 +116,9 @@ VORNA_INLINE void AddPieceMoves(Sink& list, Bitboard mask) {
     Bitboard pieces = Board.PieceBB[Piece<Us>(Type)];
     ForEachSquare(pieces, [&](auto from) VORNA_LAMBDA_INLINE {
         Bitboard targets = PieceTargets<Type>(from, occ) & mask;
-        ForEachSquare(targets, [&](auto to) VORNA_LAMBDA_INLINE { Add<Checked>(list, from, to, 0, Board.Mailbox[to]); });
+        ForEachSquare(targets, [&](auto to) VORNA_LAMBDA_INLINE {
+            Add<Checked>(list, from, to, 0, Board.Mailbox[to], Piece<Us>(Type));
+        });
     });
 }
 

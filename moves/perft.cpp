@@ -19,10 +19,10 @@ namespace {
 template <int Us, class Context>
 struct LeafMaker {
     const Context& context;
-    VORNA_INLINE void operator()(u32 word) const {
+    VORNA_INLINE void operator()(u32 word, PieceCode mover) const {
         Move m;
         std::memcpy(&m, &word, sizeof m);
-        if (MakeWith<Us, true>(context, m)) UnmakeWith<Us>(context, m);
+        if (MakeWith<Us, true>(context, m, mover)) UnmakeWith<Us>(context, m, mover);
     }
 };
 
