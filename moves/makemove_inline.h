@@ -188,6 +188,12 @@ __attribute__((noinline, pure)) bool ExposesKing(unsigned from, unsigned to, con
     return LeavesKingAttacked<Us, CheckStored>(from, to, 0, old);
 }
 
+// The test of a king move to the target square, out of line.
+template <int Us>
+__attribute__((noinline, pure)) bool KingMoveExposes(unsigned to) {
+    return AttackedBy<1 - Us>(int(to));
+}
+
 // What make needs of the position it starts from. It is the same for every move of a position, so a
 // loop over a move list gets it once (the position is the same again after each unmake).
 struct MakeContext {
@@ -257,11 +263,12 @@ VORNA_INLINE CopiedContext CopiedContextOf() {
 }
 
 // Whether the moves from the origin need the attack test.
-VORNA_INLINE bool RiskyOrigin(const MakeContext& context, unsigned from, Bitboard fromBit) {
+// A known mover other than the king does not start on the king's square.
+VORNA_INLINE bool RiskyOrigin(const MakeContext& context, unsigned from, Bitboard fromBit, PieceCode mover) {
 #ifdef VORNA_32BIT_ARITH
-    return from == context.riskyKing || (context.riskyOthers && HasSquare(context.risky, from, fromBit));
+    return (!mover && from == context.riskyKing) || (context.riskyOthers && HasSquare(context.risky, from, fromBit));
 #else
-    (void)from;
+    (void)from, (void)mover;
     return (context.risky & fromBit) != 0;
 #endif
 }
@@ -299,7 +306,11 @@ VORNA_INLINE bool PlayOrdinary(const Context& context, u32 w, Bitboard fromBit, 
     StoreRightsAndEp(st, rights, 0);
     const u64* keys = PieceSquareKeys[p];
     st->HashKey = key ^ keys[from] ^ keys[to];
-    if (RiskyOrigin(context, from, fromBit) && ExposesKing<Us, CheckStored>(from, to, old)) {
+    // A king move known as such goes straight to the attack test of its target.
+    const bool exposed = mover == Piece<Us>(6) ? KingMoveExposes<Us>(to)
+                                               : RiskyOrigin(context, from, fromBit, mover) &&
+                                                     ExposesKing<Us, CheckStored>(from, to, old);
+    if (exposed) {
         RestoreOf<Us>(w, context, p);
         return false;
     }
