@@ -28,9 +28,59 @@ VORNA_INLINE void MoveCastlingRook(int from, int to) {
 // The home squares of kings and rooks: a move that starts or ends on one may cost castling rights.
 inline constexpr Bitboard CastlingSquares = 0x9100000000000091ull;  // a8 e8 h8 a1 e1 h1
 
+// The piece arrays of a position, copied by a loop over its moves that makes and unmakes each of them at
+// once (the last perft ply): make then writes the changed sets as the copy's sets with the move's squares
+// flipped, and unmake writes the copy's values back. Neither reads what the move before stored, so one
+// leaf does not wait for the last.
+struct BoardCopy {
+    PieceCode Mailbox[64];
+    Bitboard PieceBB[13];
+    Bitboard WhitePieces;
+    Bitboard BlackPieces;
+};
+
+// The board's sets flipped in place (NoCopy) or written from the copy.
+struct NoCopy {
+    static constexpr bool Copied = false;
+};
+template <class Copy>
+VORNA_INLINE void FlipSet(const Copy& copy, Bitboard& set, Bitboard bits) {
+    if constexpr (Copy::Copied)
+        set = copy.Of(set) ^ bits;
+    else
+        set ^= bits;
+}
+template <class Copy>
+VORNA_INLINE void RestoreSet(const Copy& copy, Bitboard& set, Bitboard bits) {
+    if constexpr (Copy::Copied)
+        set = copy.Of(set);
+    else
+        set ^= bits;
+}
+
+// The piece on a square of the position the context was taken of. A caller that knows the piece of an
+// ordinary move (the generator that has just produced it) passes it as mover; 0 = not known.
+template <class Copy>
+VORNA_INLINE PieceCode PieceOn(const Copy& copy, unsigned square, PieceCode mover) {
+    if (mover) return mover;
+    if constexpr (Copy::Copied)
+        return copy.Piece(square);
+    else
+        return Board.Mailbox[square];
+}
+// The piece that made an ordinary move, before it is taken back.
+template <class Copy>
+VORNA_INLINE PieceCode MovedPiece(const Copy& copy, unsigned from, unsigned to, PieceCode mover) {
+    if (mover) return mover;
+    if constexpr (Copy::Copied)
+        return copy.Piece(from);
+    else
+        return Board.Mailbox[to];
+}
+
 // Takes the pieces of the move word w back: the board arrays of unmake, without the record and the side.
-template <int Us>
-VORNA_INLINE void RestoreOf(u32 w) {
+template <int Us, class Copy = NoCopy>
+VORNA_INLINE void RestoreOf(u32 w, const Copy& copy = Copy(), PieceCode mover = 0) {
     constexpr PieceCode Pawn = Piece<Us>(1);
     constexpr int Forward = Us == White ? -8 : 8;
     Bitboard& own = OwnPieces<Us>();
@@ -39,26 +89,28 @@ VORNA_INLINE void RestoreOf(u32 w) {
     Bitboard* bb = Board.PieceBB;
     const int from = w & 0xFF, to = (w >> 8) & 0xFF;
     const Bitboard fromTo = SquareBit[from] | SquareBit[to];
-    own ^= fromTo;
     if (w < 0x10000) {
         // A quiet ordinary move, the commonest kind.
-        PieceCode p = mailbox[to];
-        bb[p] ^= fromTo;
+        RestoreSet(copy, own, fromTo);
+        PieceCode p = MovedPiece(copy, from, to, mover);
+        RestoreSet(copy, bb[p], fromTo);
         mailbox[from] = p;
         mailbox[to] = 0;
     } else if (!(w & 0xFF0000)) {
         // An ordinary capture on the target square.
+        RestoreSet(copy, own, fromTo);
         const PieceCode captured = PieceCode(w >> 24);
-        PieceCode p = mailbox[to];
-        bb[p] ^= fromTo;
+        PieceCode p = MovedPiece(copy, from, to, mover);
+        RestoreSet(copy, bb[p], fromTo);
         mailbox[from] = p;
         mailbox[to] = captured;
-        bb[captured] ^= SquareBit[to];
-        enemy ^= SquareBit[to];
+        RestoreSet(copy, bb[captured], SquareBit[to]);
+        RestoreSet(copy, enemy, SquareBit[to]);
     } else {
         // the kind tells the piece that moved
         constexpr PieceCode King = Piece<Us>(6);
         const unsigned kind = (w >> 16) & 0xFF;
+        own ^= fromTo;
         mailbox[to] = 0;
         if (kind & 15) {
             bb[kind] ^= SquareBit[to];
@@ -136,9 +188,16 @@ __attribute__((noinline, pure)) bool ExposesKing(unsigned from, unsigned to, con
     return LeavesKingAttacked<Us, CheckStored>(from, to, 0, old);
 }
 
+// The test of a king move to the target square, out of line.
+template <int Us>
+__attribute__((noinline, pure)) bool KingMoveExposes(unsigned to) {
+    return AttackedBy<1 - Us>(int(to));
+}
+
 // What make needs of the position it starts from. It is the same for every move of a position, so a
 // loop over a move list gets it once (the position is the same again after each unmake).
 struct MakeContext {
+    static constexpr bool Copied = false;
     PositionState* state;  // the current record
     u64 keyBase;           // its key with the en-passant square taken out and the move passed
     Bitboard risky;        // origins whose moves need the attack test
@@ -151,6 +210,18 @@ struct MakeContext {
     bool riskyOthers;
 #endif
 };
+
+// The context of a loop that unmakes every move right after making it, with the copy of the piece arrays.
+struct CopiedContext : MakeContext {
+    static constexpr bool Copied = true;
+    PieceCode mailbox[64];
+    Bitboard sets[15];  // the piece sets by code, then White's and Black's pieces, as the board holds them
+    // The copy's value of one of the board's sets.
+    VORNA_INLINE Bitboard Of(const Bitboard& set) const { return sets[&set - Board.PieceBB]; }
+    VORNA_INLINE PieceCode Piece(unsigned square) const { return mailbox[square]; }
+};
+static_assert(offsetof(BoardData, WhitePieces) == offsetof(BoardData, PieceBB) + 13 * sizeof(Bitboard) &&
+              offsetof(BoardData, BlackPieces) == offsetof(BoardData, PieceBB) + 14 * sizeof(Bitboard));
 
 // Squares that cost one of the rights held when a move starts or ends on them.
 inline Bitboard CastlingSquaresOf(u8 rights) {
@@ -182,12 +253,22 @@ VORNA_INLINE MakeContext MakeContextOf() {
 #endif
 }
 
+template <int Us>
+VORNA_INLINE CopiedContext CopiedContextOf() {
+    CopiedContext context;
+    static_cast<MakeContext&>(context) = MakeContextOf<Us, true>();
+    std::memcpy(context.mailbox, Board.Mailbox, sizeof context.mailbox);
+    std::memcpy(context.sets, Board.PieceBB, sizeof context.sets);
+    return context;
+}
+
 // Whether the moves from the origin need the attack test.
-VORNA_INLINE bool RiskyOrigin(const MakeContext& context, unsigned from, Bitboard fromBit) {
+// A known mover other than the king does not start on the king's square.
+VORNA_INLINE bool RiskyOrigin(const MakeContext& context, unsigned from, Bitboard fromBit, PieceCode mover) {
 #ifdef VORNA_32BIT_ARITH
-    return from == context.riskyKing || (context.riskyOthers && HasSquare(context.risky, from, fromBit));
+    return (!mover && from == context.riskyKing) || (context.riskyOthers && HasSquare(context.risky, from, fromBit));
 #else
-    (void)from;
+    (void)from, (void)mover;
     return (context.risky & fromBit) != 0;
 #endif
 }
@@ -201,9 +282,9 @@ VORNA_INLINE void StoreRightsAndEp(PositionState* st, unsigned rights, unsigned 
 
 // The rest of make for an ordinary move (kind 0), a capture on the target square or not; the castling
 // rights and the own colour's set are done.
-template <int Us, bool CheckStored, bool Capture>
-VORNA_INLINE bool PlayOrdinary(const MakeContext& context, u32 w, Bitboard fromBit, Bitboard toBit, u64 key,
-                               unsigned rights) {
+template <int Us, bool CheckStored, bool Capture, class Context>
+VORNA_INLINE bool PlayOrdinary(const Context& context, u32 w, Bitboard fromBit, Bitboard toBit, u64 key,
+                               unsigned rights, PieceCode mover) {
     constexpr int Them = 1 - Us;
     const unsigned from = w & 0xFF, to = (w >> 8) & 0xFF;
     const Bitboard fromTo = fromBit | toBit;
@@ -211,22 +292,26 @@ VORNA_INLINE bool PlayOrdinary(const MakeContext& context, u32 w, Bitboard fromB
     Bitboard* bb = Board.PieceBB;
     PositionState* old = context.state;
     PositionState* st = old + 1;
-    const PieceCode p = mailbox[from];
+    const PieceCode p = PieceOn(context, from, mover);
     if (Capture) {
         const unsigned c = w >> 24;
-        bb[c] ^= toBit;
-        OwnPieces<Them>() ^= toBit;
+        FlipSet(context, bb[c], toBit);
+        FlipSet(context, OwnPieces<Them>(), toBit);
         const u64* keys = PieceSquareKeys[c];
         key ^= keys[to];
     }
-    bb[p] ^= fromTo;
+    FlipSet(context, bb[p], fromTo);
     mailbox[to] = p;
     mailbox[from] = 0;
     StoreRightsAndEp(st, rights, 0);
     const u64* keys = PieceSquareKeys[p];
     st->HashKey = key ^ keys[from] ^ keys[to];
-    if (RiskyOrigin(context, from, fromBit) && ExposesKing<Us, CheckStored>(from, to, old)) {
-        RestoreOf<Us>(w);
+    // A king move known as such goes straight to the attack test of its target.
+    const bool exposed = mover == Piece<Us>(6) ? KingMoveExposes<Us>(to)
+                                               : RiskyOrigin(context, from, fromBit, mover) &&
+                                                     ExposesKing<Us, CheckStored>(from, to, old);
+    if (exposed) {
+        RestoreOf<Us>(w, context, p);
         return false;
     }
     st->Reversible = !Capture && p != Piece<Us>(1);
@@ -236,8 +321,8 @@ VORNA_INLINE bool PlayOrdinary(const MakeContext& context, u32 w, Bitboard fromB
     return true;
 }
 
-template <int Us, bool CheckStored>
-VORNA_INLINE bool MakeWith(const MakeContext& context, Move m) {
+template <int Us, bool CheckStored, class Context>
+VORNA_INLINE bool MakeWith(const Context& context, Move m, PieceCode mover = 0) {
     constexpr int Them = 1 - Us;
     constexpr PieceCode Pawn = Piece<Us>(1), Rook = Piece<Us>(4);
     constexpr PieceCode EnemyPawn = Piece<Them>(1);
@@ -266,12 +351,12 @@ VORNA_INLINE bool MakeWith(const MakeContext& context, Move m) {
         key ^= CastleKeys[rights] ^ CastleKeys[kept];
         rights = kept;
     }
-    own ^= fromTo;
+    FlipSet(context, own, fromTo);
 
     // Ordinary moves, the commonest kind, quiet ones first. Only a king move, a pinned piece or a move out
     // of check needs the attack test: their origins are risky.
-    if (w < 0x10000) return PlayOrdinary<Us, CheckStored, false>(context, w, fromBit, toBit, key, rights);
-    if (!(w & 0xFF0000)) return PlayOrdinary<Us, CheckStored, true>(context, w, fromBit, toBit, key, rights);
+    if (w < 0x10000) return PlayOrdinary<Us, CheckStored, false>(context, w, fromBit, toBit, key, rights, mover);
+    if (!(w & 0xFF0000)) return PlayOrdinary<Us, CheckStored, true>(context, w, fromBit, toBit, key, rights, mover);
 
     // Promotions, double pushes, castling and en passant: the kind tells the piece that moves.
     constexpr PieceCode King = Piece<Us>(6);
@@ -329,9 +414,9 @@ VORNA_INLINE bool MakeWith(const MakeContext& context, Move m) {
 }
 
 // Unmake for a loop that made the move with this context: the record to return to is known.
-template <int Us>
-VORNA_INLINE void UnmakeWith(const MakeContext& context, Move m) {
-    RestoreOf<Us>(MoveWord(m));
+template <int Us, class Context>
+VORNA_INLINE void UnmakeWith(const Context& context, Move m, PieceCode mover = 0) {
+    RestoreOf<Us>(MoveWord(m), context, mover);
     Board.CurrentState = context.state;
     Board.SideToMove = u8(Us);
 }

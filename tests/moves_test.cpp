@@ -15,7 +15,9 @@
 #include "board/board.h"
 #include "board/fen.h"
 #include "moves/makemove.h"
+#include "moves/makemove_inline.h"
 #include "moves/movegen.h"
+#include "moves/movegen_inline.h"
 #include "moves/notation.h"
 
 namespace {
@@ -731,6 +733,98 @@ TEST_F(MovesTest, TheShortLegalityTestAgreesWithTheFullOne) {
             std::string failure;
             CompareShortLegality(3, failure);
             EXPECT_EQ(failure, "");
+            Flip();
+        }
+    }
+}
+
+// The last perft ply makes each move as the generator produces it, from a copy of the piece arrays and
+// with the moving piece the generator knows. It has to see the list's moves in the list's order, make each
+// into the very position the plain make gives (or refuse it with it), and unmake back to the board it
+// started from.
+template <int Us>
+struct LeafComparer {
+    const CopiedContext& context;
+    const MoveList& list;
+    int index;
+    std::string failure;
+    void operator()(u32 word, PieceCode mover) {
+        if (!failure.empty()) return;
+        Move m;
+        std::memcpy(&m, &word, sizeof m);
+        if (index >= MoveCount(list) || list.slots[index].move != m) {
+            failure = Text(m) + ": not the list's move " + std::to_string(index);
+            return;
+        }
+        ++index;
+        if (mover && mover != Board.Mailbox[m.from]) failure = Text(m) + ": wrong piece handed over";
+        const Snapshot start = Take();
+        const u64 nodes = NodeCount;
+        const bool plain = Us == White ? MakeWhiteMove(m) : MakeBlackMove(m);
+        const Snapshot made = Take();
+        if (plain) Us == White ? UnmakeWhiteMove(m) : UnmakeBlackMove(m);
+        // what the leaf make leaves unwritten keeps this scribble and shows up below
+        PositionState& child = Board.CurrentState[1];
+        child.CastleRights = child.EpSquare = child.Reversible = 0xEE;
+        child.HashKey = ~made.record.HashKey;
+        if (MakeWith<Us, true>(context, m, mover) != plain) {
+            failure = Text(m) + (plain ? ": refused" : ": played") + " by the leaf make only";
+            if (!plain) UnmakeWith<Us>(context, m, mover);
+            return;
+        }
+        std::string d = Differences(made);
+        if (!d.empty()) failure = Text(m) + ": the leaf make differs in" + d;
+        if (plain) {
+            if (NodeCount != nodes + 2) failure = Text(m) + ": NodeCount";
+            UnmakeWith<Us>(context, m, mover);
+        }
+        d = Differences(start);
+        if (!d.empty() && failure.empty()) failure = Text(m) + ": the leaf unmake did not restore" + d;
+    }
+};
+
+template <int Us>
+std::string CompareLeafMakes() {
+    StoreCheckState();
+    MoveList list;
+    ClearMoveList(list);
+    GenerateMoves(list);
+    const CopiedContext context = CopiedContextOf<Us>();
+    LeafComparer<Us> comparer{context, list, 0, ""};
+    movegen::Generate<Us, false>(comparer);
+    if (comparer.failure.empty() && comparer.index != MoveCount(list)) return "the generator stopped short";
+    return comparer.failure;
+}
+
+// Runs the comparison at every node of the tree down to depth.
+std::string CompareLeafMakesInTree(int depth) {
+    std::string failure = Board.SideToMove == White ? CompareLeafMakes<White>() : CompareLeafMakes<Black>();
+    if (depth <= 1 || !failure.empty()) return failure;
+    StoreCheckState();
+    MoveList list;
+    ClearMoveList(list);
+    GenerateMoves(list);
+    for (MoveSlot* slot = list.slots; slot < list.end && failure.empty(); ++slot) {
+        if (!MakeMove(slot->move)) continue;
+        failure = CompareLeafMakesInTree(depth - 1);
+        UnmakeMove(slot->move);
+    }
+    return failure;
+}
+
+TEST_F(MovesTest, TheLastPerftPlyMakesWhatThePlainMakeMakes) {
+    std::vector<std::string> fens = PerftFens();
+    ASSERT_EQ(fens.size(), 60u);
+    fens.insert(fens.end(), {
+        "4k3/8/8/8/8/5n2/8/r3K2R w K -",  // double check: only the king may move
+        "8/8/8/8/k2pP2R/8/8/4K3 b - e3",  // en passant that opens the rank to the king
+        "3rk3/8/8/8/7b/8/5N2/4K3 w - -",  // a knight pinned on the diagonal
+    });
+    for (const std::string& fen : fens) {
+        Set(fen);
+        for (int flip = 0; flip < 2; ++flip) {
+            SCOPED_TRACE(fen + (flip ? " (flipped)" : ""));
+            EXPECT_EQ(CompareLeafMakesInTree(2), "");
             Flip();
         }
     }
