@@ -75,6 +75,29 @@ VORNA_INLINE void RestoreOwn(const Copy& copy, Bitboard& own, Bitboard bits) {
         RestoreSet(copy, own, bits);
 }
 
+// The set of the moving piece p of Us, flipped in place, or for a pawn written from the value the context
+// holds (the generator hands over the pushes of all pawns one after the other).
+template <int Us, class Copy>
+VORNA_INLINE void FlipMover(const Copy& copy, Bitboard* bb, PieceCode p, Bitboard bits) {
+    if constexpr (Copy::KeepsOwn) {
+        if (p == Piece<Us>(1)) {
+            bb[p] = copy.pawns ^ bits;
+            return;
+        }
+    }
+    FlipSet(copy, bb[p], bits);
+}
+template <int Us, class Copy>
+VORNA_INLINE void RestoreMover(const Copy& copy, Bitboard* bb, PieceCode p, Bitboard bits) {
+    if constexpr (Copy::KeepsOwn) {
+        if (p == Piece<Us>(1)) {
+            bb[p] = copy.pawns;
+            return;
+        }
+    }
+    RestoreSet(copy, bb[p], bits);
+}
+
 // The piece on a square of the position the context was taken of. A caller that knows the piece of an
 // ordinary move (the generator that has just produced it) passes it as mover; 0 = not known.
 template <class Copy>
@@ -110,7 +133,7 @@ VORNA_INLINE void RestoreOf(u32 w, const Copy& copy = Copy(), PieceCode mover = 
         // A quiet ordinary move, the commonest kind.
         RestoreOwn(copy, own, fromTo);
         PieceCode p = MovedPiece(copy, from, to, mover);
-        RestoreSet(copy, bb[p], fromTo);
+        RestoreMover<Us>(copy, bb, p, fromTo);
         mailbox[from] = p;
         mailbox[to] = 0;
     } else if (!(w & 0xFF0000)) {
@@ -118,7 +141,7 @@ VORNA_INLINE void RestoreOf(u32 w, const Copy& copy = Copy(), PieceCode mover = 
         RestoreOwn(copy, own, fromTo);
         const PieceCode captured = PieceCode(w >> 24);
         PieceCode p = MovedPiece(copy, from, to, mover);
-        RestoreSet(copy, bb[p], fromTo);
+        RestoreMover<Us>(copy, bb, p, fromTo);
         mailbox[from] = p;
         mailbox[to] = captured;
         RestoreSet(copy, bb[captured], SquareBit[to]);
@@ -247,6 +270,7 @@ struct LeafContext : MakeContext {
     static constexpr bool KeepsOwn = true;
     static constexpr bool CountsNodes = false;
     Bitboard own;
+    Bitboard pawns;  // the own colour's pawns
 };
 
 static_assert(offsetof(BoardData, WhitePieces) == offsetof(BoardData, PieceBB) + 13 * sizeof(Bitboard) &&
@@ -329,7 +353,7 @@ VORNA_INLINE bool PlayOrdinary(const Context& context, u32 w, Bitboard fromBit, 
         const u64* keys = PieceSquareKeys[c];
         key ^= keys[to];
     }
-    FlipSet(context, bb[p], fromTo);
+    FlipMover<Us>(context, bb, p, fromTo);
     mailbox[to] = p;
     mailbox[from] = 0;
     StoreRightsAndEp(st, rights, 0);

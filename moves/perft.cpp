@@ -39,6 +39,7 @@ __attribute__((noinline)) void PerftLeaves() {
     LeafContext context;
     static_cast<MakeContext&>(context) = MakeContextOf<Us, true>();
     context.own = OwnPieces<Us>();
+    context.pawns = Board.PieceBB[Piece<Us>(1)];
 #else
     const CopiedContext context = CopiedContextOf<Us>();
 #endif
