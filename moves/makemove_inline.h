@@ -75,13 +75,13 @@ VORNA_INLINE void RestoreOwn(const Copy& copy, Bitboard& own, Bitboard bits) {
         RestoreSet(copy, own, bits);
 }
 
-// The set of the moving piece p of Us, flipped in place, or for a pawn written from the value the context
-// holds (the generator hands over the pushes of all pawns one after the other).
+// The set of the moving piece p of Us, flipped in place, or for a piece other than the king written from
+// the value the context holds (the generator hands over the moves of one piece one after the other).
 template <int Us, class Copy>
 VORNA_INLINE void FlipMover(const Copy& copy, Bitboard* bb, PieceCode p, Bitboard bits) {
     if constexpr (Copy::KeepsOwn) {
-        if (p == Piece<Us>(1)) {
-            bb[p] = copy.pawns ^ bits;
+        if (p != Piece<Us>(6)) {
+            bb[p] = copy.pieces[p - Piece<Us>(1)] ^ bits;
             return;
         }
     }
@@ -90,8 +90,8 @@ VORNA_INLINE void FlipMover(const Copy& copy, Bitboard* bb, PieceCode p, Bitboar
 template <int Us, class Copy>
 VORNA_INLINE void RestoreMover(const Copy& copy, Bitboard* bb, PieceCode p, Bitboard bits) {
     if constexpr (Copy::KeepsOwn) {
-        if (p == Piece<Us>(1)) {
-            bb[p] = copy.pawns;
+        if (p != Piece<Us>(6)) {
+            bb[p] = copy.pieces[p - Piece<Us>(1)];
             return;
         }
     }
@@ -263,14 +263,14 @@ struct CopiedContext : MakeContext {
     VORNA_INLINE PieceCode Piece(unsigned square) const { return mailbox[square]; }
 };
 // The context of the 32-bit program's loop that unmakes every move right after making it: make writes the
-// own colour's set from the value held here, unmake writes that value back, and the loop counts the
-// legal moves itself. A leaf then neither waits for the set the move before stored nor adds to the
-// counter in memory.
+// own colour's set and the moving piece's set (but the king's) from the values held here, unmake writes
+// those values back, and the loop counts the legal moves itself. A leaf then neither waits for the sets
+// the move before stored nor adds to the counter in memory.
 struct LeafContext : MakeContext {
     static constexpr bool KeepsOwn = true;
     static constexpr bool CountsNodes = false;
     Bitboard own;
-    Bitboard pawns;  // the own colour's pawns
+    Bitboard pieces[5];  // the own colour's pawns, knights, bishops, rooks and queens
 };
 
 static_assert(offsetof(BoardData, WhitePieces) == offsetof(BoardData, PieceBB) + 13 * sizeof(Bitboard) &&

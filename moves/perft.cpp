@@ -39,7 +39,7 @@ __attribute__((noinline)) void PerftLeaves() {
     LeafContext context;
     static_cast<MakeContext&>(context) = MakeContextOf<Us, true>();
     context.own = OwnPieces<Us>();
-    context.pawns = Board.PieceBB[Piece<Us>(1)];
+    for (int i = 0; i < 5; ++i) context.pieces[i] = Board.PieceBB[Piece<Us>(1) + i];
 #else
     const CopiedContext context = CopiedContextOf<Us>();
 #endif
