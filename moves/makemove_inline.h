@@ -307,6 +307,15 @@ VORNA_INLINE MakeContext MakeContextOf() {
 }
 
 template <int Us>
+VORNA_INLINE LeafContext LeafContextOf() {
+    LeafContext context;
+    static_cast<MakeContext&>(context) = MakeContextOf<Us, true>();
+    context.own = OwnPieces<Us>();
+    for (int i = 0; i < 5; ++i) context.pieces[i] = Board.PieceBB[Piece<Us>(1) + i];
+    return context;
+}
+
+template <int Us>
 VORNA_INLINE CopiedContext CopiedContextOf() {
     CopiedContext context;
     static_cast<MakeContext&>(context) = MakeContextOf<Us, true>();

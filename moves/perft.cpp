@@ -36,10 +36,7 @@ __attribute__((noinline)) void PerftLeaves() {
 #ifdef VORNA_32BIT_ARITH
     // The 32-bit program gains nothing from the copy of every set: it writes each set as two halves
     // either way. It keeps the own colour's set only and counts the leaves in a register.
-    LeafContext context;
-    static_cast<MakeContext&>(context) = MakeContextOf<Us, true>();
-    context.own = OwnPieces<Us>();
-    for (int i = 0; i < 5; ++i) context.pieces[i] = Board.PieceBB[Piece<Us>(1) + i];
+    const LeafContext context = LeafContextOf<Us>();
 #else
     const CopiedContext context = CopiedContextOf<Us>();
 #endif
