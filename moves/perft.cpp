@@ -36,7 +36,8 @@ __attribute__((noinline)) void PerftLeaves() {
 #ifdef VORNA_32BIT_ARITH
     // The 32-bit program gains nothing from the copy of every set: it writes each set as two halves
     // either way. It keeps the own colour's set only and counts the leaves in a register.
-    const LeafContext context = LeafContextOf<Us>();
+    LeafContext context;
+    FillLeafContext<Us>(context);
 #else
     const CopiedContext context = CopiedContextOf<Us>();
 #endif

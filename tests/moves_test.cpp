@@ -799,7 +799,9 @@ std::string CompareLeafMakes() {
     ClearMoveList(list);
     GenerateMoves(list);
     std::string failure = CompareLeafMakesWith<Us>(CopiedContextOf<Us>(), list);
-    if (failure.empty()) failure = CompareLeafMakesWith<Us>(LeafContextOf<Us>(), list);
+    LeafContext leafContext;
+    FillLeafContext<Us>(leafContext);
+    if (failure.empty()) failure = CompareLeafMakesWith<Us>(leafContext, list);
     return failure;
 }
 
