@@ -42,6 +42,7 @@ struct BoardCopy {
 // The board's sets flipped in place (NoCopy) or written from the copy.
 struct NoCopy {
     static constexpr bool Copied = false;
+    static constexpr bool KeepsOwn = false;
 };
 template <class Copy>
 VORNA_INLINE void FlipSet(const Copy& copy, Bitboard& set, Bitboard bits) {
@@ -56,6 +57,45 @@ VORNA_INLINE void RestoreSet(const Copy& copy, Bitboard& set, Bitboard bits) {
         set = copy.Of(set);
     else
         set ^= bits;
+}
+
+// The own colour's set, flipped in place or written from the value the context holds.
+template <class Copy>
+VORNA_INLINE void FlipOwn(const Copy& copy, Bitboard& own, Bitboard bits) {
+    if constexpr (Copy::KeepsOwn)
+        own = copy.own ^ bits;
+    else
+        FlipSet(copy, own, bits);
+}
+template <class Copy>
+VORNA_INLINE void RestoreOwn(const Copy& copy, Bitboard& own, Bitboard bits) {
+    if constexpr (Copy::KeepsOwn)
+        own = copy.own;
+    else
+        RestoreSet(copy, own, bits);
+}
+
+// The set of the moving piece p of Us, flipped in place, or for a piece other than the king written from
+// the value the context holds (the generator hands over the moves of one piece one after the other).
+template <int Us, class Copy>
+VORNA_INLINE void FlipMover(const Copy& copy, Bitboard* bb, PieceCode p, Bitboard bits) {
+    if constexpr (Copy::KeepsOwn) {
+        if (p != Piece<Us>(6)) {
+            bb[p] = copy.pieces[p - Piece<Us>(1)] ^ bits;
+            return;
+        }
+    }
+    FlipSet(copy, bb[p], bits);
+}
+template <int Us, class Copy>
+VORNA_INLINE void RestoreMover(const Copy& copy, Bitboard* bb, PieceCode p, Bitboard bits) {
+    if constexpr (Copy::KeepsOwn) {
+        if (p != Piece<Us>(6)) {
+            bb[p] = copy.pieces[p - Piece<Us>(1)];
+            return;
+        }
+    }
+    RestoreSet(copy, bb[p], bits);
 }
 
 // The piece on a square of the position the context was taken of. A caller that knows the piece of an
@@ -91,17 +131,17 @@ VORNA_INLINE void RestoreOf(u32 w, const Copy& copy = Copy(), PieceCode mover = 
     const Bitboard fromTo = SquareBit[from] | SquareBit[to];
     if (w < 0x10000) {
         // A quiet ordinary move, the commonest kind.
-        RestoreSet(copy, own, fromTo);
+        RestoreOwn(copy, own, fromTo);
         PieceCode p = MovedPiece(copy, from, to, mover);
-        RestoreSet(copy, bb[p], fromTo);
+        RestoreMover<Us>(copy, bb, p, fromTo);
         mailbox[from] = p;
         mailbox[to] = 0;
     } else if (!(w & 0xFF0000)) {
         // An ordinary capture on the target square.
-        RestoreSet(copy, own, fromTo);
+        RestoreOwn(copy, own, fromTo);
         const PieceCode captured = PieceCode(w >> 24);
         PieceCode p = MovedPiece(copy, from, to, mover);
-        RestoreSet(copy, bb[p], fromTo);
+        RestoreMover<Us>(copy, bb, p, fromTo);
         mailbox[from] = p;
         mailbox[to] = captured;
         RestoreSet(copy, bb[captured], SquareBit[to]);
@@ -198,6 +238,8 @@ __attribute__((noinline, pure)) bool KingMoveExposes(unsigned to) {
 // loop over a move list gets it once (the position is the same again after each unmake).
 struct MakeContext {
     static constexpr bool Copied = false;
+    static constexpr bool KeepsOwn = false;    // the own colour's set before the move is at hand
+    static constexpr bool CountsNodes = true;  // make counts a legal move in NodeCount
     PositionState* state;  // the current record
     u64 keyBase;           // its key with the en-passant square taken out and the move passed
     Bitboard risky;        // origins whose moves need the attack test
@@ -220,6 +262,17 @@ struct CopiedContext : MakeContext {
     VORNA_INLINE Bitboard Of(const Bitboard& set) const { return sets[&set - Board.PieceBB]; }
     VORNA_INLINE PieceCode Piece(unsigned square) const { return mailbox[square]; }
 };
+// The context of the 32-bit program's loop that unmakes every move right after making it: make writes the
+// own colour's set and the moving piece's set (but the king's) from the values held here, unmake writes
+// those values back, and the loop counts the legal moves itself. A leaf then neither waits for the sets
+// the move before stored nor adds to the counter in memory.
+struct LeafContext : MakeContext {
+    static constexpr bool KeepsOwn = true;
+    static constexpr bool CountsNodes = false;
+    Bitboard own;
+    Bitboard pieces[5];  // the own colour's pawns, knights, bishops, rooks and queens
+};
+
 static_assert(offsetof(BoardData, WhitePieces) == offsetof(BoardData, PieceBB) + 13 * sizeof(Bitboard) &&
               offsetof(BoardData, BlackPieces) == offsetof(BoardData, PieceBB) + 14 * sizeof(Bitboard));
 
@@ -251,6 +304,14 @@ VORNA_INLINE MakeContext MakeContextOf() {
     return MakeContext{old, old->HashKey ^ EpKeys[old->EpSquare] ^ SideKey, risky,
                        CastlingSquaresOf(old->CastleRights)};
 #endif
+}
+
+// Fills the loop's context in place (the 32-bit program's loop is slower with one returned by value).
+template <int Us>
+VORNA_INLINE void FillLeafContext(LeafContext& context) {
+    static_cast<MakeContext&>(context) = MakeContextOf<Us, true>();
+    context.own = OwnPieces<Us>();
+    for (int i = 0; i < 5; ++i) context.pieces[i] = Board.PieceBB[Piece<Us>(1) + i];
 }
 
 template <int Us>
@@ -300,7 +361,7 @@ VORNA_INLINE bool PlayOrdinary(const Context& context, u32 w, Bitboard fromBit, 
         const u64* keys = PieceSquareKeys[c];
         key ^= keys[to];
     }
-    FlipSet(context, bb[p], fromTo);
+    FlipMover<Us>(context, bb, p, fromTo);
     mailbox[to] = p;
     mailbox[from] = 0;
     StoreRightsAndEp(st, rights, 0);
@@ -315,7 +376,7 @@ VORNA_INLINE bool PlayOrdinary(const Context& context, u32 w, Bitboard fromBit, 
         return false;
     }
     st->Reversible = !Capture && p != Piece<Us>(1);
-    ++NodeCount;
+    if constexpr (Context::CountsNodes) ++NodeCount;
     Board.SideToMove = u8(Them);
     Board.CurrentState = st;
     return true;
@@ -351,7 +412,7 @@ VORNA_INLINE bool MakeWith(const Context& context, Move m, PieceCode mover = 0) 
         key ^= CastleKeys[rights] ^ CastleKeys[kept];
         rights = kept;
     }
-    FlipSet(context, own, fromTo);
+    FlipOwn(context, own, fromTo);
 
     // Ordinary moves, the commonest kind, quiet ones first. Only a king move, a pinned piece or a move out
     // of check needs the attack test: their origins are risky.
@@ -407,7 +468,7 @@ VORNA_INLINE bool MakeWith(const Context& context, Move m, PieceCode mover = 0) 
         return false;
     }
     st->Reversible = 0;
-    ++NodeCount;
+    if constexpr (Context::CountsNodes) ++NodeCount;
     Board.SideToMove = u8(Them);
     Board.CurrentState = st;
     return true;

@@ -15,28 +15,36 @@ u64 PerftCount = 0;
 
 namespace {
 // The last ply: each move is made, tested and taken back as the generator produces it, and each legal
-// one is a leaf. Make counts the legal ones in NodeCount.
+// one is a leaf. Make counts the legal ones in NodeCount, or the maker does when the context says make
+// does not.
 template <int Us, class Context>
 struct LeafMaker {
     const Context& context;
-    VORNA_INLINE void operator()(u32 word, PieceCode mover) const {
+    u32 legal = 0;
+    VORNA_INLINE void operator()(u32 word, PieceCode mover) {
         Move m;
         std::memcpy(&m, &word, sizeof m);
-        if (MakeWith<Us, true>(context, m, mover)) UnmakeWith<Us>(context, m, mover);
+        if (MakeWith<Us, true>(context, m, mover)) {
+            if constexpr (!Context::CountsNodes) ++legal;
+            UnmakeWith<Us>(context, m, mover);
+        }
     }
 };
 
 template <int Us>
 __attribute__((noinline)) void PerftLeaves() {
 #ifdef VORNA_32BIT_ARITH
-    // The 32-bit program gains nothing from the copy: it writes each set as two halves either way.
-    const MakeContext context = MakeContextOf<Us, true>();
+    // The 32-bit program gains nothing from the copy of every set: it writes each set as two halves
+    // either way. It keeps the own colour's set only and counts the leaves in a register.
+    LeafContext context;
+    FillLeafContext<Us>(context);
 #else
     const CopiedContext context = CopiedContextOf<Us>();
 #endif
     const u64 before = NodeCount;
     LeafMaker<Us, std::remove_const_t<decltype(context)>> maker{context};
     movegen::Generate<Us, false>(maker);
+    NodeCount += maker.legal;
     PerftCount += NodeCount - before;
 }
 
