@@ -35,7 +35,8 @@ template <int Us>
 __attribute__((noinline)) void PerftLeaves() {
 #ifdef VORNA_32BIT_ARITH
     // The 32-bit program gains nothing from the copy of every set: it writes each set as two halves
-    // either way. It keeps the own colour's set only and counts the leaves in a register.
+    // either way. It keeps the mover's sets (but the king's) in the loop's context and counts the
+    // leaves in a register.
     LeafContext context;
     FillLeafContext<Us>(context);
 #else
