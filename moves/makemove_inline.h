@@ -188,11 +188,6 @@ VORNA_INLINE void UnmakeOf(Move m) {
     Board.SideToMove = u8(Us);
 }
 
-// Legality: the mover's king may not be attacked after the move. When the caller has stored the check
-// state of the position (StoreCheckState), only a king move and en passant get the full attack test. Any
-// other move must reach CheckBlocks (every square unless the king is in check); a piece that is not pinned
-// then cannot expose the king, a pinned one answers no check and, outside check, only exposes the king
-// when it leaves the line through its origin, which one slider lookup decides.
 // The test for a move of another piece than the king, not en passant, when the caller has stored the
 // check state of the position (StoreCheckState): the move must reach CheckBlocks (every square unless the
 // king is in check); a piece that is not pinned then cannot expose the king, a pinned one answers no
