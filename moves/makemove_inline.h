@@ -245,6 +245,8 @@ struct MakeContext {
     // number, and looks into risky only when there are others (pins, a check).
     unsigned riskyKing;
     bool riskyOthers;
+    // It also keeps the castling rights at hand: the record's address would take one more register.
+    unsigned rights;
 #endif
 };
 
@@ -293,8 +295,8 @@ VORNA_INLINE MakeContext MakeContextOf() {
     const Bitboard risky = CheckStored ? old->RiskyOrigins : ~Bitboard(0);
 #ifdef VORNA_32BIT_ARITH
     const unsigned king = unsigned(LowestSquare(Board.PieceBB[Piece<Us>(6)]));
-    return MakeContext{old, old->HashKey ^ EpKeys[old->EpSquare] ^ SideKey, risky, 0, king,
-                       risky != SquareBit[king]};
+    return MakeContext{old, old->HashKey ^ EpKeys[old->EpSquare] ^ SideKey, risky, 0,
+                       king, risky != SquareBit[king], old->CastleRights};
 #else
     return MakeContext{old, old->HashKey ^ EpKeys[old->EpSquare] ^ SideKey, risky,
                        CastlingSquaresOf(old->CastleRights)};
@@ -306,7 +308,10 @@ template <int Us>
 VORNA_INLINE void FillLeafContext(LeafContext& context) {
     static_cast<MakeContext&>(context) = MakeContextOf<Us, true>();
     context.own = OwnPieces<Us>();
-    for (int i = 0; i < 5; ++i) context.pieces[i] = Board.PieceBB[Piece<Us>(1) + i];
+    // five stores of whole sets (a loop over them stays a loop of ten 32-bit copies)
+    const Bitboard* own = &Board.PieceBB[Piece<Us>(1)];
+    context.pieces[0] = own[0], context.pieces[1] = own[1], context.pieces[2] = own[2];
+    context.pieces[3] = own[3], context.pieces[4] = own[4];
 }
 
 template <int Us>
@@ -393,14 +398,15 @@ VORNA_INLINE bool MakeWith(const Context& context, Move m, PieceCode mover = 0) 
     PositionState* old = context.state;
     PositionState* st = old + 1;
     const Bitboard fromBit = SquareBit[from], toBit = SquareBit[to], fromTo = fromBit | toBit;
-    unsigned rights = old->CastleRights;
     u64 key = context.keyBase;
 #ifdef VORNA_32BIT_ARITH
+    unsigned rights = context.rights;
     // The 32-bit program reads the table for every move: testing a 64-bit mask costs it more.
     const unsigned touched = CastleMask[from] & CastleMask[to];
     if (touched != 15) {
         const unsigned kept = rights & touched;
 #else
+    unsigned rights = old->CastleRights;
     if (fromTo & context.castling) {
         const unsigned kept = rights & CastleMask[from] & CastleMask[to];
 #endif
