@@ -295,8 +295,10 @@ VORNA_INLINE MakeContext MakeContextOf() {
     const Bitboard risky = CheckStored ? old->RiskyOrigins : ~Bitboard(0);
 #ifdef VORNA_32BIT_ARITH
     const unsigned king = unsigned(LowestSquare(Board.PieceBB[Piece<Us>(6)]));
+    bool others = risky != SquareBit[king];
+    asm("" : "+r"(others));  // a value to keep, not a comparison the loops would repeat for every piece
     return MakeContext{old, old->HashKey ^ EpKeys[old->EpSquare] ^ SideKey, risky, 0,
-                       king, risky != SquareBit[king], old->CastleRights};
+                       king, others, old->CastleRights};
 #else
     return MakeContext{old, old->HashKey ^ EpKeys[old->EpSquare] ^ SideKey, risky,
                        CastlingSquaresOf(old->CastleRights)};
