@@ -63,9 +63,16 @@ inline const Bitboard* PawnAttackers() { return Us == White ? WhitePawnAttackers
 template <int By>
 inline bool AttackedBy(int s) {
     const Bitboard* bb = Board.PieceBB;
+#ifdef VORNA_32BIT_ARITH
+    // The 32-bit program tests a set for emptiness in several steps: one test for the three leapers.
+    if ((KnightAttacks[s] & bb[Piece<By>(2)]) | (PawnAttackers<By>()[s] & bb[Piece<By>(1)]) |
+        (KingAttacks[s] & bb[Piece<By>(6)]))
+        return true;
+#else
     if (KnightAttacks[s] & bb[Piece<By>(2)]) return true;
     if (PawnAttackers<By>()[s] & bb[Piece<By>(1)]) return true;
     if (KingAttacks[s] & bb[Piece<By>(6)]) return true;
+#endif
     Bitboard queens = bb[Piece<By>(5)];
     Bitboard rooks = (bb[Piece<By>(4)] | queens) & RookRays[s];
     if (rooks && (RookAttacksFrom(s, Occupancy()) & rooks)) return true;
