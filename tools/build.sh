@@ -4,8 +4,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# The 32-bit program is built by the same g++ with its 32-bit libraries: g++-<version>-multilib, which
+# unlike g++-multilib can be installed beside Debian's ARM cross compilers.
+multilib=g++-$( (g++ -dumpversion 2>/dev/null || echo 12) | cut -d. -f1)-multilib
 need=()
-for pkg in g++ g++-multilib cmake make; do
+for pkg in g++ "$multilib" cmake make; do
   dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
 done
 if [ ${#need[@]} -gt 0 ]; then

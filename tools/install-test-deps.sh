@@ -5,7 +5,10 @@
 # on failure the end of that log is printed and the script exits non-zero.
 set -u
 
-PACKAGES="g++-multilib cmake python3 libgtest-dev polyglot xboard xvfb fairymax dpkg-dev lintian man-db"
+# g++-<version>-multilib builds the 32-bit program; g++-multilib itself would conflict with the ARM
+# cross compilers.
+MULTILIB=g++-$( (g++ -dumpversion 2>/dev/null || echo 12) | cut -d. -f1)-multilib
+PACKAGES="g++ $MULTILIB cmake python3 libgtest-dev polyglot xboard xvfb fairymax dpkg-dev lintian man-db"
 # The 32-bit program runs under qemu-user where the kernel does not run 32-bit programs (tools/run32).
 if [ "$("$(dirname "$0")/run32" --kernel)" != yes ]; then
     PACKAGES="$PACKAGES qemu-user"
