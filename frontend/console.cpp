@@ -61,3 +61,11 @@ long long ReadNumber(const char* token) {
     if (!token) return 0;
     return std::strtoll(token, nullptr, 10);
 }
+
+uint32_t ReadSeconds(const char* token) {
+    double seconds = token ? std::strtod(token, nullptr) : 0.0;
+    if (!(seconds > 0)) return 0;  // NaN fails the test too
+    if (seconds >= 4e6) return 4000000000u;
+    uint32_t ms = uint32_t(seconds * 1000);
+    return ms ? ms : 1;
+}

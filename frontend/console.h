@@ -2,6 +2,7 @@
 // one copied to the log first), replies written to standard output and flushed at once, and the log.
 #pragma once
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 
 // The protocol log: every line read and most lines written. Null until a protocol loop opens it, and
@@ -32,3 +33,9 @@ char* NextToken(Tokenizer& t, const char* delimiters);
 // A decimal integer at the start of a token (leading white space and a sign allowed); 0 when the token
 // is missing or does not start with a number. Saturates instead of overflowing.
 long long ReadNumber(const char* token);
+
+// A number of seconds that may have a fractional part ("st 0.5", the increment of "level 40 5 2.5"), as
+// whole milliseconds: 0 for none (a missing token, no number, zero or less), the longest time the clock
+// holds (4e9 ms, about 46 days) from 4e6 s up, and at least 1 for any positive time, so that a tiny
+// one never reads as none.
+uint32_t ReadSeconds(const char* token);

@@ -195,12 +195,10 @@ void XboardLoop() {
             long long moves = ReadNumber(NextToken(t, " "));
             l.MovesPerSession = l.MovesToGo = moves <= 0 ? 0u : moves > 0xFFFFFFFFll ? 0xFFFFFFFFu : u32(moves);
             NextToken(t, " ");  // base time
-            const char* inc = NextToken(t, " ");
-            double seconds = inc ? std::atof(inc) : 0.0;
-            l.Increment = !(seconds > 0) ? 0u : seconds < 4e6 ? u32(seconds * 1000) : 4000000000u;
+            l.Increment = ReadSeconds(NextToken(t, " "));
         } else if (is("st")) {
-            long long seconds = ReadNumber(NextToken(t, " "));
-            l.MoveTime = seconds <= 0 ? 0u : seconds > 4000000ll ? 4000000000u : u32(seconds * 1000);
+            // Seconds, fractions included: clients send "st 0.5" for half a second a move.
+            l.MoveTime = ReadSeconds(NextToken(t, " "));
         } else if (is("sd")) {
             l.MaxDepth = DepthLimit(ReadNumber(NextToken(t, " ")));
         } else if (is("time")) {

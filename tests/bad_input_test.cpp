@@ -11,6 +11,7 @@
 
 #include "board/attacks.h"
 #include "board/fen.h"
+#include "frontend/console.h"
 #include "moves/makemove.h"
 #include "moves/notation.h"
 #include "platform/platform.h"
@@ -175,4 +176,18 @@ TEST(BadInput, LineEndsNulBytesAndTheEndOfInput) {
         EXPECT_EQ(n, -1);
     }
     EXPECT_TRUE(InputEnded());
+}
+
+// Seconds as xboard sends them ("st", the increment of "level"): fractions count, integers read as they
+// always did, and nothing that is not a positive time reads as one.
+TEST(BadInput, SecondsWithFractionsAndBadValues) {
+    EXPECT_EQ(ReadSeconds("0.5"), 500u);
+    EXPECT_EQ(ReadSeconds("2.25"), 2250u);
+    EXPECT_EQ(ReadSeconds("1"), 1000u);
+    EXPECT_EQ(ReadSeconds("30"), 30000u);
+    EXPECT_EQ(ReadSeconds("0.0001"), 1u);  // positive: never "no time limit"
+    EXPECT_EQ(ReadSeconds("1e9"), 4000000000u);
+    EXPECT_EQ(ReadSeconds("4000000"), 4000000000u);
+    for (const char* none : {"-1", "0", "abc", "", "nan", "-inf"}) EXPECT_EQ(ReadSeconds(none), 0u) << none;
+    EXPECT_EQ(ReadSeconds(nullptr), 0u);
 }

@@ -86,6 +86,20 @@ class XboardTest(unittest.TestCase):
                     self.assertIn(move, legal_moves(AFTER_E4))
                     self.assertLess(ms, harness.budget(path, 2000))
                     self.assertTrue(lines and all(re.fullmatch(XBOARD_THINKING, l) for l in lines), lines)
+                # Seconds with a fraction, as clients send them: a budget that the move meets, and
+                # no reply before the engine's time for starting new iterations (a sixth of the budget).
+                for st in ["0.5", "2.25"]:
+                    with self.subTest(program=name, what="st " + st):
+                        e.send("new", "st " + st)
+                        e.sync()
+                        start = time.monotonic()
+                        e.send("e2e4")
+                        move, _ = engine_move(e, timeout=10)
+                        ms = harness.elapsed_ms(start)
+                        print("%s: reply under st %s after %.0f ms" % (name, st, ms))
+                        self.assertIn(move, legal_moves(AFTER_E4))
+                        self.assertGreaterEqual(ms, float(st) * 1000 * 0.17)
+                        self.assertLess(ms, float(st) * 1000 + harness.budget(path, 400))
                 with self.subTest(program=name, what="go"):
                     e.send("new", "sd 3", "go")
                     self.assertIn(engine_move(e)[0], legal_moves(START))
