@@ -1,8 +1,9 @@
 """The Windows programs (Vorna_1_12_x64.exe, Vorna_1_12_w32.exe, cross-built with MinGW-w64) under Wine.
 
 Each program runs behind vorna-pipe-relay.exe, which gives it anonymous Windows pipes as a Windows
-chess interface does: Wine cannot peek a pipe that comes from Linux, so a program started straight
-from one would only ever see its input through blocking reads. Checked for both programs: a UCI
+chess interface does, and also straight from a Linux pipe, as a Linux interface starts it through
+Wine (a pipe that Wine cannot peek, which the program reads on a thread of its own). Checked for both
+programs: a UCI
 session with the same thinking lines as the Linux program, "go infinite" and "stop", "isready" answered
 while a search runs, an xboard session, "quit" during an xboard search, standard input from a file,
 the log file names, and the same search commands typed on a console.
@@ -236,6 +237,38 @@ class WindowsTest(unittest.TestCase):
                 e.send("quit")
                 self.assertEqual(e.wait(STEP), 0)
                 self.assertEqual(e.log(name + "_wb.log")[-1], "> quit")
+
+    def test_straight_from_a_linux_pipe(self):
+        # How a Linux interface starts a Windows program ("wine Vorna_1_12_x64.exe"): its input is a
+        # Linux pipe, which Wine cannot peek. The search must still go on while nothing arrives and
+        # answer what does, in both protocols.
+        for name, program, _ in PROGRAMS:
+            with self.subTest(program=name, protocol="uci"), Engine(WINE, args=(program,)) as e:
+                e.protocol = "uci"
+                e.send("uci")
+                e.expect("uciok", START)
+                e.send("go depth 1")
+                e.expect(r"bestmove [a-h][1-8][a-h][1-8]", STEP)
+                e.send("position startpos", "go infinite")
+                _, lines = e.expect(r"info depth (\d\d|[6-9]) .*", STEP)
+                e.send("isready")
+                _, lines = e.expect("readyok", STEP)
+                self.assertFalse([l for l in lines[:-1] if not re.fullmatch(UCI_INFO, l)], lines)
+                e.send("stop")
+                e.expect(r"bestmove [a-h][1-8][a-h][1-8][nbrq]?", STEP)
+                e.send("quit")
+                self.assertEqual(e.wait(STEP), 0)
+            with self.subTest(program=name, protocol="xboard"), Engine(WINE, args=(program,)) as e:
+                e.protocol = "xboard"
+                e.send("xboard", "protover 2")
+                e.expect("feature done=1", START)
+                e.send("new", "post", "e2e4")  # no clock and no depth limit: the search goes on until "?"
+                e.expect(r"([6-9]|\d\d) .*", STEP)
+                e.send("?")
+                e.expect(r"move [a-h][1-8][a-h][1-8][nbrq]?", STEP)
+                self.assertEqual(e.sync("3"), [])
+                e.send("quit")
+                self.assertEqual(e.wait(STEP), 0)
 
     def test_input_from_a_file(self):
         # A file cannot be peeked: the poll reads it and meets its end, which ends the search and the
