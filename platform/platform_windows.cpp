@@ -93,9 +93,11 @@ bool ChunkWaiting() {
 }
 }  // namespace
 
-// Nothing to set up: Windows interfaces do not interrupt their engines, and a write to a pipe whose
-// reader has gone fails with an error instead of ending the process.
-void PreparePlatform() {}
+// Ctrl+C is ignored, as the Linux program ignores SIGINT: a Linux interface such as xboard interrupts
+// its engine before every move, and Wine hands that signal to a Windows program as Ctrl+C, whose
+// default handler ends the process. (Ctrl+Break still ends it; a write to a pipe whose reader has
+// gone fails with an error instead of ending the process.)
+void PreparePlatform() { SetConsoleCtrlHandler(nullptr, TRUE); }
 
 uint32_t TickCount() { return uint32_t(GetTickCount()); }
 

@@ -262,7 +262,11 @@ class WindowsTest(unittest.TestCase):
                 e.protocol = "xboard"
                 e.send("xboard", "protover 2")
                 e.expect("feature done=1", START)
-                e.send("new", "post", "e2e4")  # no clock and no depth limit: the search goes on until "?"
+                e.send("new", "post")
+                e.sync("1")
+                # xboard interrupts its engine before each move (SIGINT, which Wine hands on as Ctrl+C)
+                e.proc.send_signal(signal.SIGINT)
+                e.send("e2e4")  # no clock and no depth limit: the search goes on until "?"
                 e.expect(r"([6-9]|\d\d) .*", STEP)
                 e.send("?")
                 e.expect(r"move [a-h][1-8][a-h][1-8][nbrq]?", STEP)
