@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Builds the web page: web/ bundled offline with esbuild (packages from web/package-lock.json) into
+# build-page/, a folder of plain files beside the engine files of build-web/ (tools/build-web.sh
+# builds them when they are missing). Serve the folder over HTTP and open index.html.
+#
+#   tools/build-page.sh              the page with the WebAssembly engine
+#   tools/build-page.sh --stand-in   the page with a JavaScript stand-in of the engine (development)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+out=build-page
+standin=0
+[ "${1:-}" = "--stand-in" ] && standin=1
+
+if ! command -v npm >/dev/null; then
+  apt-get update -qq && apt-get install -y -qq nodejs npm >/dev/null
+fi
+(cd web && npm ci --no-audit --no-fund --loglevel=error)
+esbuild=web/node_modules/.bin/esbuild
+cb=web/node_modules/cm-chessboard
+
+engine_files=()
+if [ "$standin" -eq 0 ]; then
+  [ -f build-web/vorna-engine.js ] || bash tools/build-web.sh
+  for f in build-web/vorna-engine.js build-web/vorna-worker.js build-web/*.wasm; do
+    [ -f "$f" ] && engine_files+=("$f")
+  done
+fi
+
+rm -rf "$out"
+mkdir -p "$out/assets/pieces" "$out/assets/extensions/markers"
+"$esbuild" web/src/main.js --bundle --format=esm --target=es2022 --minify --log-level=warning \
+  --external:./vorna-engine.js --outfile="$out/page.js"
+"$esbuild" web/src/style.css --bundle --minify --log-level=warning --outfile="$out/page.css"
+cp web/index.html "$out/"
+cp "$cb/assets/pieces/standard.svg" "$out/assets/pieces/"
+cp "$cb/assets/extensions/markers/markers.svg" "$out/assets/extensions/markers/"
+if [ "$standin" -eq 1 ]; then
+  "$esbuild" web/standin/vorna-engine.js --bundle --format=esm --log-level=warning --outfile="$out/vorna-engine.js"
+else
+  cp "${engine_files[@]}" "$out/"
+fi
+
+{
+  echo "This page bundles Vorna (MIT), cm-chessboard (MIT) and chess.js (BSD-2-Clause); its chess"
+  echo "pieces are the Wikimedia Commons set by Cburnett (CC BY-SA 3.0). Their licences follow."
+  echo
+  echo "== Vorna =="; cat LICENSE
+  echo; echo "== cm-chessboard =="; cat "$cb/LICENSE"
+  echo; echo "== chess.js =="; cat web/node_modules/chess.js/LICENSE
+  echo; echo "== chess pieces (assets/pieces/standard.svg) =="
+  sed -n '/^LICENSE/,/^-->/p' "$cb/assets/pieces/standard.svg" | sed '$d'
+} >"$out/LICENSES.txt"
+
+echo "page built in $out/; open it with: tools/serve-web.sh $out   (then the address it prints)"
