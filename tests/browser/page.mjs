@@ -1,0 +1,249 @@
+// The page in a real browser: headless Chromium (Debian's) loads the built page (build-page/) from a
+// local server and a user plays a game against Vorna in it, partly with the mouse on the board and
+// partly with typed moves; then analysis with a stop, a take-back, a flip, a bad and a good FEN,
+// the PGN. The test keeps its own chess.js game from the move list and checks every reply of Vorna
+// against it and against the pieces the board shows.
+//
+//   node tests/browser/page.mjs [output folder]   (default build-test/browser: log and screenshots)
+import { chromium } from "playwright-core";
+import { Chess } from "../../web/node_modules/chess.js/dist/esm/chess.js";
+import { createServer } from "node:http";
+import { mkdirSync, readFileSync, existsSync } from "node:fs";
+import { extname, join, normalize, resolve, dirname } from "node:path";
+import { fileURLToPath } from "node:url";
+
+const root = resolve(dirname(fileURLToPath(import.meta.url)), "../..");
+const site = join(root, "build-page");
+const outDir = resolve(process.argv[2] || join(root, "build-test/browser"));
+const MOVE_MS = 500;          // the page's fastest time per move
+const LATE_MS = 200;          // how much later than its time Vorna's reply may come
+const FULL_MOVES = 20;        // the game goes on at least this long (both sides), unless it ends
+
+const TYPES = { ".html": "text/html", ".js": "text/javascript", ".css": "text/css", ".svg": "image/svg+xml",
+                ".wasm": "application/wasm", ".txt": "text/plain", ".png": "image/png" };
+
+// Plain files with the headers a page needs for SharedArrayBuffer (cross-origin isolation).
+function serve() {
+  const server = createServer((req, res) => {
+    const path = normalize(decodeURIComponent(new URL(req.url, "http://x").pathname)).replace(/^(\.\.[/\\])+/, "");
+    let file = join(site, path);
+    if (file.endsWith("/")) file = join(file, "index.html");
+    if (!file.startsWith(site) || !existsSync(file)) { res.writeHead(404); res.end(); return; }
+    res.writeHead(200, { "Content-Type": TYPES[extname(file)] || "application/octet-stream",
+                         "Cross-Origin-Opener-Policy": "same-origin",
+                         "Cross-Origin-Embedder-Policy": "require-corp", "Cache-Control": "no-store" });
+    res.end(readFileSync(file));
+  });
+  return new Promise((ok) => server.listen(0, "127.0.0.1", () => ok(server)));
+}
+
+let checks = 0;
+function check(condition, what) {
+  if (!condition) throw new Error(`failed: ${what}`);
+  checks++;
+}
+
+const median = (xs) => [...xs].sort((a, b) => a - b)[Math.floor(xs.length / 2)];
+
+async function main() {
+  mkdirSync(outDir, { recursive: true });
+  check(existsSync(join(site, "index.html")) && existsSync(join(site, "vorna-engine.js")), "build-page/ holds the built page (tools/build-page.sh)");
+  const server = await serve();
+  const url = `http://127.0.0.1:${server.address().port}/`;
+  const browser = await chromium.launch({
+    executablePath: "/usr/bin/chromium",
+    args: ["--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run", "--disable-background-networking",
+           "--disable-component-update", "--disable-sync"],
+  });
+  const outside = [];
+  const errors = [];
+  try {
+    const page = await browser.newPage({ viewport: { width: 1280, height: 900 } });
+    page.on("request", (r) => { if (!r.url().startsWith(url)) outside.push(r.url()); });
+    page.on("pageerror", (e) => errors.push(String(e)));
+    page.on("response", (r) => { if (r.status() >= 400) errors.push(`${r.status()} ${r.url()}`); });
+    page.on("console", (m) => { if (m.type() === "error") errors.push(m.text()); });
+    const $text = (sel) => page.locator(sel).innerText();
+    const state = () => page.locator("#status").getAttribute("data-state");
+
+    // Load: the board with its 32 pieces within 2 s of the start of navigation.
+    await page.goto(url);
+    await page.waitForFunction(() => document.querySelectorAll("#board .pieces g[data-square]").length === 32);
+    const boardMs = await page.evaluate(() => performance.now());
+    check(boardMs < 2000, `board shown ${boardMs.toFixed(0)} ms after loading, within 2000 ms`);
+    await page.waitForFunction(() => document.querySelector("#status").dataset.state === "user", null, { timeout: 20000 });
+    const readyMs = await page.evaluate(() => performance.now());
+    const engineName = await $text("#engine-name");
+    console.log(`board shown after ${boardMs.toFixed(0)} ms, engine ready after ${readyMs.toFixed(0)} ms (${engineName})`);
+    await page.selectOption("#time-control", `move:${MOVE_MS}`);
+
+    const game = new Chess();
+    const boardPieces = () => page.evaluate(() => Object.fromEntries(
+      [...document.querySelectorAll("#board .pieces g[data-square]")].map((g) =>
+        [g.getAttribute("data-square"), g.querySelector("use").getAttribute("href").split("#")[1]])));
+    const expectPieces = () => Object.fromEntries(game.board().flat().filter(Boolean).map((p) => [p.square, p.color + p.type]));
+    const sameBoard = async () => {
+      await page.waitForTimeout(200); // the board's animation
+      const shown = await boardPieces(), want = expectPieces();
+      return Object.keys(want).length === Object.keys(shown).length && Object.entries(want).every(([s, p]) => shown[s] === p);
+    };
+    const shownMoves = async () => (await page.locator("#moves li").allInnerTexts()).join(" ").split(/\s+/).filter((t) => t && t !== "…");
+
+    const center = async (square) => {
+      const box = await page.locator(`#board rect[data-square="${square}"]`).boundingBox();
+      return [box.x + box.width / 2, box.y + box.height / 2];
+    };
+    const clickMove = async (from, to) => {
+      await page.mouse.click(...(await center(from)));
+      await page.mouse.click(...(await center(to)));
+    };
+    const dragMove = async (from, to) => {
+      const [x0, y0] = await center(from), [x1, y1] = await center(to);
+      await page.mouse.move(x0, y0);
+      await page.mouse.down();
+      await page.mouse.move((x0 + x1) / 2, (y0 + y1) / 2, { steps: 4 });
+      await page.mouse.move(x1, y1, { steps: 4 });
+      await page.mouse.up();
+    };
+    const typeMove = async (text) => {
+      await page.locator("#move-input").focus();
+      await page.keyboard.type(text);
+      await page.keyboard.press("Enter");
+    };
+
+    // The user's moves: three by pointer (clicks, a drag, clicks), then typed; chosen by a
+    // two-ply material count so that the game lasts.
+    const value = { p: 1, n: 3, b: 3, r: 5, q: 9, k: 0 };
+    const material = (g) => g.board().flat().filter(Boolean).reduce((s, p) => s + (p.color === "w" ? 1 : -1) * value[p.type], 0);
+    const chooseMove = () => {
+      let best = null, bestScore = -Infinity;
+      for (const m of game.moves({ verbose: true })) {
+        const g = new Chess(game.fen());
+        g.move(m);
+        let worst = Infinity;
+        if (g.isCheckmate()) worst = 1000;
+        for (const r of g.moves({ verbose: true })) {
+          const h = new Chess(g.fen());
+          h.move(r);
+          worst = Math.min(worst, h.isCheckmate() ? -1000 : material(h));
+        }
+        if (worst === Infinity) worst = g.isStalemate() ? 0 : material(g);
+        const score = worst + Math.random() * 0.1;
+        if (score > bestScore) { bestScore = score; best = m; }
+      }
+      return best;
+    };
+    const opening = [["e2", "e4"], ["g1", "f3"], ["f1", "c4"]];
+
+    const latencies = [], shownAfter = [];
+    let pointerMoves = 0;
+    for (let n = 0; n < FULL_MOVES && !game.isGameOver(); n++) {
+      const planned = n < opening.length ? game.moves({ verbose: true }).find((m) => m.from === opening[n][0] && m.to === opening[n][1]) : null;
+      const move = planned || chooseMove();
+      const t0 = Date.now();
+      if (n === 1) await dragMove(move.from, move.to);
+      else if (n < opening.length) await clickMove(move.from, move.to);
+      else await typeMove(move.lan);
+      if (n < opening.length) pointerMoves++;
+      game.move(move);
+      await page.waitForFunction((plies) => document.querySelectorAll("#moves li").length > 0 &&
+        document.querySelector("#status").dataset.state !== "thinking" &&
+        [...document.querySelectorAll("#moves li")].map((li) => li.innerText).join(" ").split(/\s+/).filter(Boolean).length >= plies,
+        game.history().length + (game.isGameOver() ? 0 : 1), { timeout: MOVE_MS + 5000 });
+      shownAfter.push(Date.now() - t0);
+      const moves = await shownMoves();
+      if (game.isGameOver()) break;
+      const reply = moves[game.history().length];
+      let played = null;
+      try { played = game.move(reply); } catch { played = null; }
+      check(played !== null, `Vorna's reply ${reply} after ${game.history().join(" ")} is legal`);
+      check(await sameBoard(), `the board shows the position after ${reply}`);
+      latencies.push(Number(await page.locator("#status").getAttribute("data-reply-ms")));
+    }
+    const plies = game.history().length;
+    console.log(`game: ${plies} plies, ${pointerMoves} user moves by pointer: ${game.history().join(" ")}`);
+    check(plies >= 2 * FULL_MOVES || game.isGameOver(), `a game of ${FULL_MOVES} moves or to its end`);
+    check(pointerMoves === 3, "three moves made with the mouse on the board");
+    console.log(`Vorna's replies, "go" to "bestmove": median ${median(latencies)} ms, max ${Math.max(...latencies)} ms` +
+                ` (${MOVE_MS} ms a move); user's move to reply on the board: median ${median(shownAfter)} ms, max ${Math.max(...shownAfter)} ms`);
+    check(Math.max(...latencies) <= MOVE_MS + LATE_MS, `every reply within ${MOVE_MS} + ${LATE_MS} ms`);
+    check((await page.locator("#pgn").inputValue()).includes(`1. ${game.history()[0]} ${game.history()[1]}`), "the PGN holds the game");
+    await page.locator("#copy-pgn").click();
+    await page.waitForFunction(() => document.querySelector("#pgn-message").innerText.length > 0, null, { timeout: 5000 });
+    check(true, "copying the PGN says what happened");
+
+    // Take back: back to the user's last turn (Vorna's reply and the user's move).
+    const before = (await shownMoves()).length;
+    await page.locator("#take-back").click();
+    game.undo();
+    if (game.turn() !== "w") game.undo();
+    const after = (await shownMoves()).length;
+    check(after === game.history().length, `take back removes the last plies from the list (${before} then ${after})`);
+    check(await sameBoard(), "take back removes them from the board");
+
+    // Analysis: live thinking lines, then "stop" ends it at once.
+    {
+      await page.locator("#protocol summary").click();
+      await page.locator("#analyse").click();
+      await page.waitForFunction(() => Number(document.querySelector("#an-depth").innerText) >= 2, null, { timeout: 10000 });
+      await page.waitForTimeout(1000);
+      const depth = await $text("#an-depth"), score = await $text("#an-score"), best = await $text("#an-best"), nps = await $text("#an-nps");
+      console.log(`analysis after 1 s: depth ${depth}, score ${score}, best ${best}, ${nps} nodes/s`);
+      check(/^[+-]?\d+\.\d\d$|mates in/.test(score) && /\d/.test(nps) && best !== "–", "analysis shows score, best move and speed");
+      await page.screenshot({ path: join(outDir, "page-desktop.png"), fullPage: true });
+      const lines = async () => (await $text("#protocol-lines")).split("\n");
+      const before = (await lines()).filter((l) => l.startsWith("bestmove")).length;
+      const t0 = Date.now();
+      await page.locator("#stop").click();
+      await page.waitForFunction((k) => document.querySelector("#protocol-lines").innerText.split("\n").filter((l) => l.startsWith("bestmove")).length > k, before);
+      const stopMs = Date.now() - t0;
+      console.log(`"stop" answered by "bestmove" after ${stopMs} ms`);
+      check(stopMs < 1000, "stop ends the analysis at once");
+      check((await lines()).some((l) => l === "> go infinite") && (await lines()).some((l) => l === "> stop"), "the protocol panel shows the lines sent");
+      check((await state()) === "user" && (await page.locator("#stop").isDisabled()), "after stop the game goes on with the user to move");
+    }
+
+    // Flip: a1 goes to the top.
+    const a1 = async () => (await page.locator('#board rect[data-square="a1"]').boundingBox()).y;
+    const low = await a1();
+    await page.locator("#flip").click();
+    await page.waitForTimeout(400);
+    check((await a1()) < low, "flip board puts White at the top");
+    await page.locator("#flip").click();
+
+    // A bad FEN is refused with a message and the game stays; a good one is set up and played to mate.
+    const kept = await shownMoves();
+    await page.locator("#fen-input").fill("rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP w KQkq - 0 1");
+    await page.locator("#fen-input").press("Enter");
+    const message = await $text("#fen-message");
+    console.log(`bad FEN: ${message}`);
+    check(/Bad FEN/.test(message) && (await shownMoves()).join() === kept.join() && await sameBoard(), "a bad FEN gets a message and the game is kept");
+    await page.locator("#fen-input").fill("6k1/5ppp/8/8/8/8/5PPP/R5K1 w - -");
+    await page.locator("#fen-input").press("Enter");
+    game.load("6k1/5ppp/8/8/8/8/5PPP/R5K1 w - - 0 1");
+    check((await $text("#fen-message")) === "" && (await shownMoves()).length === 0 && await sameBoard(), "a good FEN is set up");
+    await page.waitForFunction(() => document.querySelector("#status").dataset.state === "user");
+    await typeMove("a1a8");
+    await page.waitForFunction(() => document.querySelector("#status").dataset.state === "over");
+    check((await $text("#status")).includes("1-0 {mate}"), "mate ends the game with its result");
+
+    // Phone width.
+    await page.setViewportSize({ width: 390, height: 844 });
+    await page.waitForTimeout(300);
+    const boardBox = await page.locator("#board").boundingBox();
+    console.log(`phone: board ${boardBox.width.toFixed(0)} px wide at x ${boardBox.x.toFixed(0)}`);
+    check(boardBox.width > 300 && boardBox.x + boardBox.width <= 390, "on a phone the board fills the width");
+    const overflow = await page.evaluate(() => document.documentElement.scrollWidth);
+    check(overflow <= 390, "on a phone nothing sticks out sideways");
+    await page.screenshot({ path: join(outDir, "page-phone.png"), fullPage: true });
+
+    check(outside.length === 0, `no request outside the page's folder (${outside.join(", ")})`);
+    check(errors.length === 0, `no errors in the page (${errors.join(" | ")})`);
+  } finally {
+    await browser.close();
+    server.close();
+  }
+  console.log(`page scenario passed: ${checks} checks; screenshots in ${outDir}`);
+}
+
+main().catch((e) => { console.error(e.message || e); console.log(`page scenario FAILED after ${checks} checks`); process.exit(1); });
