@@ -83,6 +83,7 @@ function onBoardInput(event) {
 function showPosition(animated = true) {
   board.setPosition(game.fen(), animated);
   board.removeMarkers(MARKER_TYPE.frame);
+  board.removeLegalMovesMarkers(); // a move made with the keyboard on the board leaves them
   const last = game.history({ verbose: true }).at(-1);
   if (last) {
     board.addMarker(MARKER_TYPE.frame, last.from);
