@@ -8,6 +8,7 @@
 import { chromium } from "playwright-core";
 import { Chess } from "../../web/node_modules/chess.js/dist/esm/chess.js";
 import { createServer } from "node:http";
+import { spawn } from "node:child_process";
 import { mkdirSync, readFileSync, existsSync } from "node:fs";
 import { extname, join, normalize, resolve, dirname } from "node:path";
 import { fileURLToPath } from "node:url";
@@ -35,6 +36,31 @@ function serve() {
     res.end(readFileSync(file));
   });
   return new Promise((ok) => server.listen(0, "127.0.0.1", () => ok(server)));
+}
+
+// The native program over UCI, for the user's moves: think(moves) leaves its choice in reply.
+function nativeVorna() {
+  const path = [process.env.VORNA_PROGRAM, join(root, "build-test/Vorna_1_12_x64"), join(root, "build/Vorna_1_12_x64")]
+    .find((p) => p && existsSync(p));
+  if (!path) return null;
+  const child = spawn(path, [], { cwd: outDir, stdio: ["pipe", "pipe", "inherit"] });
+  let text = "", waiter = null;
+  const engine = { reply: "" };
+  child.stdout.on("data", (data) => {
+    text += data;
+    for (let i; (i = text.indexOf("\n")) >= 0; text = text.slice(i + 1)) {
+      const line = text.slice(0, i).trim();
+      if (line.startsWith("bestmove") && waiter) { engine.reply = line.split(/\s+/)[1]; waiter(); waiter = null; }
+    }
+  });
+  child.stdin.write("uci\n");
+  engine.think = (moves) => new Promise((done) => {
+    waiter = done;
+    child.stdin.write(`position startpos moves ${moves.join(" ")}\ngo movetime 200\n`);
+  });
+  engine.quit = () => child.stdin.end("quit\n");
+  console.log(`the user's moves after the opening come from ${path}`);
+  return engine;
 }
 
 let checks = 0;
@@ -111,8 +137,8 @@ async function main() {
       await page.keyboard.press("Enter");
     };
 
-    // The user's moves: three by pointer (clicks, a drag, clicks), then typed; chosen by a
-    // two-ply material count so that the game lasts.
+    // The user's moves: three by pointer (clicks, a drag, clicks), then typed; chosen by the native
+    // program (0.2 s a move) so that the game lasts, or where there is none by a two-ply material count.
     const value = { p: 1, n: 3, b: 3, r: 5, q: 9, k: 0 };
     const material = (g) => g.board().flat().filter(Boolean).reduce((s, p) => s + (p.color === "w" ? 1 : -1) * value[p.type], 0);
     const chooseMove = () => {
@@ -135,11 +161,13 @@ async function main() {
     };
     const opening = [["e2", "e4"], ["g1", "f3"], ["f1", "c4"]];
 
+    const native = nativeVorna();
     const latencies = [], shownAfter = [];
     let pointerMoves = 0;
     for (let n = 0; n < FULL_MOVES && !game.isGameOver(); n++) {
+      if (native && n >= opening.length) await native.think(game.history({ verbose: true }).map((m) => m.lan));
       const planned = n < opening.length ? game.moves({ verbose: true }).find((m) => m.from === opening[n][0] && m.to === opening[n][1]) : null;
-      const move = planned || chooseMove();
+      const move = planned || (native ? game.moves({ verbose: true }).find((m) => m.lan === native.reply) : null) || chooseMove();
       const t0 = Date.now();
       if (n === 1) await dragMove(move.from, move.to);
       else if (n < opening.length) await clickMove(move.from, move.to);
@@ -160,6 +188,7 @@ async function main() {
       check(await sameBoard(), `the board shows the position after ${reply}`);
       latencies.push(Number(await page.locator("#status").getAttribute("data-reply-ms")));
     }
+    if (native) native.quit();
     const plies = game.history().length;
     console.log(`game: ${plies} plies, ${pointerMoves} user moves by pointer: ${game.history().join(" ")}`);
     check(plies >= 2 * FULL_MOVES || game.isGameOver(), `a game of ${FULL_MOVES} moves or to its end`);
