@@ -220,6 +220,13 @@ async function main() {
       console.log(`analysis after 1 s: depth ${depth}, score ${score}, best ${best}, ${nps} nodes/s`);
       check(/^[+-]?\d+\.\d\d$|mates in/.test(score) && /\d/.test(nps) && best !== "–", "analysis shows score, best move and speed");
       await page.screenshot({ path: join(outDir, "page-desktop.png"), fullPage: true });
+      // A move during the analysis starts it again on the new position, Black to move.
+      const move = chooseMove();
+      await typeMove(move.lan);
+      game.move(move);
+      await page.waitForFunction((plies) => document.querySelectorAll("#moves li").length > 0 &&
+        [...document.querySelectorAll("#moves li")].map((li) => li.innerText).join(" ").split(/\s+/).filter(Boolean).length === plies &&
+        Number(document.querySelector("#an-depth").innerText) >= 2, game.history().length, { timeout: 10000 });
       const lines = async () => (await $text("#protocol-lines")).split("\n");
       const before = (await lines()).filter((l) => l.startsWith("bestmove")).length;
       const t0 = Date.now();
@@ -229,7 +236,14 @@ async function main() {
       console.log(`"stop" answered by "bestmove" after ${stopMs} ms`);
       check(stopMs < 1000, "stop ends the analysis at once");
       check((await lines()).some((l) => l === "> go infinite") && (await lines()).some((l) => l === "> stop"), "the protocol panel shows the lines sent");
-      check((await state()) === "user" && (await page.locator("#stop").isDisabled()), "after stop the game goes on with the user to move");
+      // Stopped with Black to move, the game goes on: Vorna plays Black's move.
+      await page.waitForFunction((plies) => document.querySelector("#status").dataset.state === "user" &&
+        [...document.querySelectorAll("#moves li")].map((li) => li.innerText).join(" ").split(/\s+/).filter(Boolean).length === plies,
+        game.history().length + 1, { timeout: 5000 });
+      const reply = (await shownMoves())[game.history().length];
+      let played = null;
+      try { played = game.move(reply); } catch { played = null; }
+      check(played !== null && await sameBoard() && (await page.locator("#stop").isDisabled()), "after stop the game goes on: Vorna answers the move made during the analysis");
     }
 
     // Flip: a1 goes to the top.

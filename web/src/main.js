@@ -401,8 +401,7 @@ function analyse() {
 
 function stop() {
   if (!analysing) return;
-  if (search) search.stop();
-  search = null;
+  cancelSearch();
   analysing = false;
   refresh("Analysis stopped.");
   engineTurn();

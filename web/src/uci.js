@@ -94,8 +94,8 @@ export function createUci(engine, log = () => {}) {
 
     // Searches a position. position: the whole "position ..." command; go: the "go ..." command.
     // onInfo(info) for each thinking line, onBestmove(move, ms) once (ms from "go" to "bestmove").
-    // Returns a handle whose stop() ends the search at once (its best move is still reported) and
-    // whose cancel() ends it without a report.
+    // Returns a handle whose cancel() ends the search at once ("stop") without a report; a new search
+    // may be asked for right after it.
     search(position, go, onInfo, onBestmove) {
       const search = { position, go, onInfo, onBestmove, cancelled: false, sentAt: 0 };
       if (current) {
@@ -105,7 +105,6 @@ export function createUci(engine, log = () => {}) {
         start(search);
       }
       return {
-        stop: () => { if (current === search) send("stop"); },
         cancel: () => {
           if (search.cancelled) return;
           search.cancelled = true;
