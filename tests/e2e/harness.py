@@ -17,9 +17,13 @@ import time
 import unittest
 
 BUILD_DIR = None
+# The WebAssembly build's directory (--web-dir): when given, the tests run its Node program and bench
+# instead of the build directory's programs; vorna-perft of the build directory stays the oracle.
+WEB_DIR = None
 
 # Every program is started through tools/run32: a 32-bit program runs natively where the kernel runs
-# 32-bit programs and under qemu-user where it refuses them (or when VORNA_EMULATE32=1 says so).
+# 32-bit programs and under qemu-user where it refuses them (or when VORNA_EMULATE32=1 says so), a .js
+# program under Node.
 RUN32 = os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))),
                      "tools", "run32")
 
@@ -36,14 +40,41 @@ XBOARD_THINKING = r"(\d+) (-?\d+) (\d+) (\d+) ([a-h][1-8][a-h][1-8][nbrq]?)"
 MOVE_TEXT = r"[a-h][1-8][a-h][1-8][nbrq]?"
 
 
+# The word each program reports after "Vorna 1.12", by the name of the program's file, which also
+# names its log (<name>_uci.log).
+TAGS = {"Vorna_1_12_x64": "x64", "Vorna_1_12_w32": "w32", "vorna": "wasm"}
+
+
+def tag(name):
+    return TAGS[name]
+
+
 def programs():
-    """The engine programs present in the build directory: [(name, path)]."""
-    found = []
-    for name in ("Vorna_1_12_x64", "Vorna_1_12_w32"):
-        path = os.path.join(BUILD_DIR, name)
-        if os.path.exists(path):
-            found.append((name, path))
-    return found
+    """The engine programs under test: [(name, path)], those present in the build directory, or the
+    WebAssembly build's Node program (vorna.js) when --web-dir is given."""
+    if WEB_DIR:
+        candidates = [("vorna", os.path.join(WEB_DIR, "vorna.js"))]
+    else:
+        candidates = [(name, os.path.join(BUILD_DIR, name)) for name in ("Vorna_1_12_x64", "Vorna_1_12_w32")]
+    return [(name, path) for name, path in candidates if os.path.exists(path)]
+
+
+def programs_to_compare():
+    """The programs whose thinking must agree line for line: both native programs, or with --web-dir
+    the 64-bit program of the build directory and the Node program."""
+    if not WEB_DIR:
+        return programs()
+    native = os.path.join(BUILD_DIR, "Vorna_1_12_x64")
+    return ([("Vorna_1_12_x64", native)] if os.path.exists(native) else []) + programs()
+
+
+def bench_programs():
+    """The bench programs under test, as programs() chooses: [path]."""
+    if WEB_DIR:
+        candidates = [os.path.join(WEB_DIR, "vorna-bench.js")]
+    else:
+        candidates = [os.path.join(BUILD_DIR, name) for name in ("vorna-bench", "vorna-bench-w32")]
+    return [path for path in candidates if os.path.exists(path)]
 
 
 def configured(name):
@@ -255,12 +286,14 @@ def elapsed_ms(start):
 
 def main():
     """Entry point for test scripts: parses --build-dir, then runs unittest."""
-    global BUILD_DIR
+    global BUILD_DIR, WEB_DIR
     parser = argparse.ArgumentParser()
     parser.add_argument("--build-dir", required=True)
+    parser.add_argument("--web-dir", help="test the WebAssembly programs of this directory")
     args, rest = parser.parse_known_args()
     BUILD_DIR = os.path.abspath(args.build_dir)
+    WEB_DIR = args.web_dir and os.path.abspath(args.web_dir)
     if not programs():
-        print("no engine program in", BUILD_DIR)
+        print("no engine program in", WEB_DIR or BUILD_DIR)
         sys.exit(1)
     unittest.main(argv=[sys.argv[0], *rest], verbosity=2)

@@ -13,7 +13,7 @@ NOTICE = "(c) the Vorna developers; a free chess engine for UCI and xboard inter
 
 
 def banner(name):
-    return ["Vorna 1.12 " + name[-3:], NOTICE]
+    return ["Vorna 1.12 " + harness.tag(name), NOTICE]
 
 
 class EntryTest(unittest.TestCase):
@@ -35,7 +35,7 @@ class EntryTest(unittest.TestCase):
                     with self.subTest(program=name, first=before + word):
                         status, out = run((before + word + "\nisready\nquit\n").encode(), path, timeout=10)
                         self.assertEqual(status, 0)
-                        self.assertEqual(out, banner(name) + ["id name Vorna 1.12 %s UCI" % name[-3:],
+                        self.assertEqual(out, banner(name) + ["id name Vorna 1.12 %s UCI" % harness.tag(name),
                                                               "id author Vesterov", "uciok", "readyok"])
             with self.subTest(program=name, first="uci with CR LF line ends"):
                 status, out = run(b"UCI\r\nisready\r\nquit\r\n", path, timeout=10)
@@ -95,12 +95,13 @@ class LogFileTest(unittest.TestCase):
                 cwd = os.path.join(tmp, "work")
                 os.makedirs(bindir)
                 os.makedirs(cwd)
-                copy = os.path.join(bindir, "engine.v2.exe")
+                # (a JavaScript program keeps its extension, by which it is started under Node)
+                copy = os.path.join(bindir, "engine.v2" + (".js" if path.endswith(".js") else ".exe"))
                 shutil.copy(path, copy)
                 status, _ = run(b"uci\nisready\nquit\n", copy, timeout=10, cwd=cwd)
                 self.assertEqual(status, 0)
                 self.assertEqual(os.listdir(cwd), ["engine.v2_uci.log"])
-                self.assertEqual(os.listdir(bindir), ["engine.v2.exe"])
+                self.assertEqual(os.listdir(bindir), [os.path.basename(copy)])
                 status, _ = run(b"xboard\nping 1\nquit\n", copy, timeout=10, cwd=cwd)
                 self.assertEqual(sorted(os.listdir(cwd)), ["engine.v2_uci.log", "engine.v2_wb.log"])
 

@@ -32,7 +32,7 @@ class UciTest(unittest.TestCase):
             with self.subTest(program=name):
                 e, got = start_uci(path)
                 with e:
-                    self.assertEqual(got[2:], ["id name Vorna 1.12 %s UCI" % name[-3:], "id author Vesterov",
+                    self.assertEqual(got[2:], ["id name Vorna 1.12 %s UCI" % harness.tag(name), "id author Vesterov",
                                                "uciok"])
                     self.assertEqual(e.sync(), [], "isready as the first command")
                     self.assertEqual(e.sync(), [])
@@ -359,7 +359,7 @@ class UciTest(unittest.TestCase):
                                      [l for l in infos2 if l != "readyok"])
 
     def test_both_builds_think_alike(self):
-        progs = harness.programs()
+        progs = harness.programs_to_compare()
         if len(progs) < 2:
             self.skipTest("needs both programs")
         positions = ["startpos moves e2e4 c7c5 g1f3",
