@@ -1,15 +1,10 @@
 #!/usr/bin/env bash
 # Builds the web page: web/ bundled offline with esbuild (packages from web/package-lock.json) into
-# build-page/, a folder of plain files beside the engine files of build-web/ (tools/build-web.sh
-# builds them when they are missing). Serve the folder over HTTP and open index.html.
-#
-#   tools/build-page.sh              the page with the WebAssembly engine
-#   tools/build-page.sh --stand-in   the page with a JavaScript stand-in of the engine (development)
+# build-page/, a folder of plain files, with the engine files that tools/build-web.sh builds in
+# build-web/. Serve the folder over HTTP with cross-origin isolation and open it (last line).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=build-page
-standin=0
-[ "${1:-}" = "--stand-in" ] && standin=1
 
 if ! command -v npm >/dev/null; then
   apt-get update -qq && apt-get install -y -qq nodejs npm >/dev/null
@@ -18,13 +13,7 @@ fi
 esbuild=web/node_modules/.bin/esbuild
 cb=web/node_modules/cm-chessboard
 
-engine_files=()
-if [ "$standin" -eq 0 ]; then
-  [ -f build-web/vorna-engine.js ] || bash tools/build-web.sh
-  for f in build-web/vorna-engine.js build-web/vorna-worker.js build-web/*.wasm; do
-    [ -f "$f" ] && engine_files+=("$f")
-  done
-fi
+bash tools/build-web.sh >/dev/null 2>&1 || bash tools/build-web.sh   # the engine (incremental: quick when it is up to date)
 
 rm -rf "$out"
 mkdir -p "$out/assets/pieces" "$out/assets/extensions/markers"
@@ -34,11 +23,7 @@ mkdir -p "$out/assets/pieces" "$out/assets/extensions/markers"
 cp web/index.html "$out/"
 cp "$cb/assets/pieces/standard.svg" "$out/assets/pieces/"
 cp "$cb/assets/extensions/markers/markers.svg" "$out/assets/extensions/markers/"
-if [ "$standin" -eq 1 ]; then
-  "$esbuild" web/standin/vorna-engine.js --bundle --format=esm --log-level=warning --outfile="$out/vorna-engine.js"
-else
-  cp "${engine_files[@]}" "$out/"
-fi
+cp build-web/vorna-engine.js build-web/vorna-worker.js "$out/"
 
 {
   echo "This page bundles Vorna (MIT), cm-chessboard (MIT) and chess.js (BSD-2-Clause); its chess"

@@ -317,7 +317,7 @@ function refresh(note = "") {
   else text = `Your move (${turn}).`;
   if (game.isCheck() && !result) text = `Check. ${text}`;
   setStatus(note ? `${note} ${text}` : text);
-  $("status").dataset.state = result ? "over" : analysing ? "analysing" : engineThinking ? "thinking" : "user";
+  $("status").dataset.state = result ? "over" : !uci ? "starting" : analysing ? "analysing" : engineThinking ? "thinking" : "user";
 
   $("analyse").disabled = !uci || analysing || !!result;
   $("stop").disabled = !analysing;
