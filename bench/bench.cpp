@@ -2,7 +2,11 @@
 // signature that must not change unless the search is meant to change), the static evaluation and the
 // quiescence search, and the perft suite's move machinery.
 //
-//   vorna-bench [search [depth]] | eval | perft
+//   vorna-bench [search [depth [polled]]] | eval | perft
+//
+// "polled": the search looks at its standard input every 1024 nodes, as it does under an interface, so
+// that the cost of that look shows against a run without it. The input must stay open and silent
+// (`sleep 600 | vorna-bench search 8 polled`): a line, or the end of input, stops the search.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -45,8 +49,8 @@ const char* const BenchPositions[] = {
 
 double Seconds(u32 ms) { return ms / 1000.0; }
 
-int SearchBench(int depth) {
-    IgnoreInput = 1;
+int SearchBench(int depth, bool polled) {
+    IgnoreInput = !polled;
     PostThinking = 0;
     u64 totalNodes = 0, signature = 0;
     u32 totalMs = 0;
@@ -62,7 +66,7 @@ int SearchBench(int depth) {
         signature = signature * 1000003u ^ NodeCount ^ (u64(MoveWord(best)) << 32);
         std::printf("%-70s %12llu nodes %7.2f s\n", fen, (unsigned long long)NodeCount, Seconds(ms));
     }
-    std::printf("%s search bench, depth %d\n", EngineName, depth);
+    std::printf("%s search bench, depth %d%s\n", EngineName, depth, polled ? ", input polled" : "");
     std::printf("total nodes %llu, time %.2f s, %llu nodes/s\n", (unsigned long long)totalNodes,
                 Seconds(totalMs), totalMs ? (unsigned long long)(totalNodes * 1000 / totalMs) : 0ull);
     std::printf("signature %llu\n", (unsigned long long)signature);
@@ -110,9 +114,10 @@ int main(int argc, char** argv) {
     InitZobrist();
     PrepareTransTable();
     const char* what = argc > 1 ? argv[1] : "search";
-    if (std::strcmp(what, "search") == 0) return SearchBench(argc > 2 ? std::atoi(argv[2]) : 9);
+    if (std::strcmp(what, "search") == 0)
+        return SearchBench(argc > 2 ? std::atoi(argv[2]) : 9, argc > 3 && std::strcmp(argv[3], "polled") == 0);
     if (std::strcmp(what, "eval") == 0) return EvalBench();
     if (std::strcmp(what, "perft") == 0) return PerftBench();
-    std::fprintf(stderr, "usage: vorna-bench [search [depth] | eval | perft]\n");
+    std::fprintf(stderr, "usage: vorna-bench [search [depth [polled]] | eval | perft]\n");
     return 2;
 }

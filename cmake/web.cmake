@@ -23,7 +23,7 @@ function(vorna_wasm_program target source)
   target_link_options(${target} PRIVATE ${VORNA_WASM_LINK} ${ARGN})
   set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS
                ${VORNA_WASM_GLUE}/library_vorna.js ${VORNA_WASM_GLUE}/input_queue.js
-               ${VORNA_WASM_GLUE}/node_main.js ${VORNA_WASM_GLUE}/worker_pre.js)
+               ${VORNA_WASM_GLUE}/node_main.js ${VORNA_WASM_GLUE}/worker_pre.js ${VORNA_WASM_GLUE}/bench_pre.js)
 endfunction()
 
 # Node: a factory (VornaNode) that node_main.js calls in a worker thread, its main thread feeding the input.
@@ -31,7 +31,8 @@ vorna_wasm_program(vorna frontend/main.cpp ${VORNA_WASM_NODE} -sMODULARIZE=1 -sE
   "--extern-pre-js=${VORNA_WASM_GLUE}/input_queue.js" "--extern-post-js=${VORNA_WASM_GLUE}/node_main.js")
 vorna_wasm_program(vorna-worker frontend/main.cpp -sENVIRONMENT=worker
   "--pre-js=${VORNA_WASM_GLUE}/input_queue.js" "--pre-js=${VORNA_WASM_GLUE}/worker_pre.js")
-vorna_wasm_program(vorna-bench bench/bench.cpp ${VORNA_WASM_NODE})
+vorna_wasm_program(vorna-bench bench/bench.cpp ${VORNA_WASM_NODE}
+  "--pre-js=${VORNA_WASM_GLUE}/input_queue.js" "--pre-js=${VORNA_WASM_GLUE}/bench_pre.js")
 
 # The page's module carries its own copy of the input queue (the shell's redirection: no VERBATIM).
 add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/vorna-engine.js

@@ -1,0 +1,116 @@
+// The engine as a Web Worker in Chromium, started through vorna-engine.js as a page starts it: a search,
+// "isready" and "stop" during it (UCI), "?" during a game search and "exit" during an analysis (xboard),
+// each answered within 50 ms, timed inside the page from the send to the reply.
+import assert from "node:assert/strict";
+import { after, before, test } from "node:test";
+import { launchChromium, openPage, serveFolder, webDir } from "./support.mjs";
+
+const BUDGET_MS = 50;
+let server, browser, page;
+
+before(async () => {
+  server = await serveFolder(webDir);
+  browser = await launchChromium();
+  page = await openPage(browser, server.url);
+  assert.equal(await page.evaluate(() => globalThis.crossOriginIsolated), true, "the server's headers isolate the page");
+});
+
+after(async () => {
+  await browser?.close();
+  await server?.close();
+});
+
+// Runs in the page: starts an engine and gives it expect(regexp), which waits for the next matching line
+// and returns it with its arrival time and the lines skipped on the way.
+const inPage = async ([moduleUrl, script]) => {
+  const { startVorna } = await import(moduleUrl);
+  const engine = await startVorna();
+  const lines = [];
+  let cursor = 0;
+  let wake = null;
+  engine.onLine = (line) => {
+    lines.push({ line, t: performance.now() });
+    if (wake) wake();
+  };
+  const expect = async (re, timeout = 20000) => {
+    const deadline = performance.now() + timeout;
+    const skipped = [];
+    for (;;) {
+      while (cursor < lines.length) {
+        const got = lines[cursor++];
+        if (re.test(got.line)) return { ...got, skipped };
+        skipped.push(got.line);
+      }
+      const left = deadline - performance.now();
+      if (left <= 0) throw new Error(`no line matching ${re} within ${timeout} ms; got ${JSON.stringify(skipped.slice(-8))}`);
+      await new Promise((resolve) => { wake = resolve; setTimeout(resolve, left); });
+      wake = null;
+    }
+  };
+  const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+  // Sends a line and waits for the reply: { ms from the send, reply, lines before it }.
+  const timed = async (send, re) => {
+    const start = performance.now();
+    [].concat(send).forEach((line) => engine.send(line));
+    const reply = await expect(re);
+    return { ms: reply.t - start, reply: reply.line, before: reply.skipped };
+  };
+  try {
+    return await new Function("engine", "expect", "sleep", "timed", `return (async () => { ${script} })();`)(
+      engine, expect, sleep, timed);
+  } finally {
+    engine.terminate();
+  }
+};
+
+const run = (script) => page.evaluate(inPage, [new URL("vorna-engine.js", server.url).href, script]);
+
+test("UCI: isready and stop during an infinite search", async () => {
+  const r = await run(`
+    engine.send("uci");
+    const ident = await expect(/^uciok$/);
+    engine.send("position startpos moves e2e4");
+    engine.send("go infinite");
+    await expect(/^info depth \\d+ /);
+    await sleep(200);
+    const ready = await timed("isready", /^readyok$/);
+    await sleep(300);
+    const stop = await timed("stop", /^bestmove /);
+    return { banner: ident.skipped.slice(0, 3), ready, stop };
+  `);
+  console.log(`worker: readyok ${r.ready.ms.toFixed(1)} ms after isready, bestmove ${r.stop.ms.toFixed(1)} ms after stop`);
+  assert.deepEqual(r.banner, ["Vorna 1.12 wasm",
+                              "(c) the Vorna developers; a free chess engine for UCI and xboard interfaces",
+                              "id name Vorna 1.12 wasm UCI"]);
+  assert.ok(r.ready.before.every((l) => l.startsWith("info depth ")), r.ready.before);
+  assert.ok(r.stop.before.every((l) => l.startsWith("info depth ")), "no bestmove before stop");
+  assert.match(r.stop.reply, /^bestmove [a-h][1-8][a-h][1-8]$/);
+  assert.ok(r.ready.ms < BUDGET_MS, `readyok after ${r.ready.ms} ms`);
+  assert.ok(r.stop.ms < BUDGET_MS, `bestmove after ${r.stop.ms} ms`);
+});
+
+test("xboard: ? during a game search and exit during an analysis", async () => {
+  const r = await run(`
+    engine.send("xboard");
+    engine.send("protover 2");
+    await expect(/^feature .*done=1/);
+    engine.send("new");
+    engine.send("st 60");
+    engine.send("go");
+    await expect(/^\\d+ -?\\d+ \\d+ \\d+ /);
+    await sleep(200);
+    const question = await timed("?", /^move /);
+    engine.send("analyze");
+    await expect(/^\\d+ -?\\d+ \\d+ \\d+ /);
+    await sleep(200);
+    const exit = await timed(["exit", "ping 1"], /^pong 1$/);
+    await sleep(300);
+    const after = await timed("ping 2", /^pong 2$/);
+    return { question, exit, after };
+  `);
+  console.log(`worker: move ${r.question.ms.toFixed(1)} ms after ?, analysis ended ${r.exit.ms.toFixed(1)} ms after exit`);
+  assert.match(r.question.reply, /^move [a-h][1-8][a-h][1-8]$/);
+  assert.deepEqual(r.after.before, [], "the analysis has ended");
+  assert.ok(r.question.ms < BUDGET_MS, `move after ${r.question.ms} ms`);
+  assert.ok(r.exit.ms < BUDGET_MS, `pong after ${r.exit.ms} ms`);
+});
