@@ -1,42 +1,24 @@
 // The page in a real browser: headless Chromium (Debian's) loads the built page (build-page/) from a
 // local server and a user plays a game against Vorna in it, partly with the mouse on the board and
-// partly with typed moves; then analysis with a stop, a take-back, a flip, a bad and a good FEN,
-// the PGN. The test keeps its own chess.js game from the move list and checks every reply of Vorna
-// against it and against the pieces the board shows.
+// partly with typed moves; then a take-back, analysis with a move during it and a stop, a flip, a bad
+// and a good FEN, phone width. The test keeps its own chess.js game from the move list and checks every
+// reply of Vorna against it and against the pieces the board shows.
 //
-//   node tests/browser/page.mjs [output folder]   (default build-test/browser: log and screenshots)
-import { chromium } from "playwright-core";
-import { Chess } from "../../web/node_modules/chess.js/dist/esm/chess.js";
-import { createServer } from "node:http";
+// VORNA_PAGE_DIR names the built page (default build-page/), VORNA_PAGE_OUT where the screenshots go
+// (default build-test/browser/, beside the page stage's log).
+import assert from "node:assert/strict";
+import { test } from "node:test";
 import { spawn } from "node:child_process";
-import { mkdirSync, readFileSync, existsSync } from "node:fs";
-import { extname, join, normalize, resolve, dirname } from "node:path";
-import { fileURLToPath } from "node:url";
+import { mkdirSync, existsSync } from "node:fs";
+import { join, resolve } from "node:path";
+import { Chess } from "../../web/node_modules/chess.js/dist/esm/chess.js";
+import { launchChromium, repositoryRoot as root, serveFolder } from "./support.mjs";
 
-const root = resolve(dirname(fileURLToPath(import.meta.url)), "../..");
-const site = join(root, "build-page");
-const outDir = resolve(process.argv[2] || join(root, "build-test/browser"));
+const site = resolve(root, process.env.VORNA_PAGE_DIR || "build-page");
+const outDir = resolve(root, process.env.VORNA_PAGE_OUT || "build-test/browser");
 const MOVE_MS = 500;          // the page's fastest time per move
 const LATE_MS = 200;          // how much later than its time Vorna's reply may come
 const FULL_MOVES = 20;        // the game goes on at least this long (both sides), unless it ends
-
-const TYPES = { ".html": "text/html", ".js": "text/javascript", ".css": "text/css", ".svg": "image/svg+xml",
-                ".wasm": "application/wasm", ".txt": "text/plain", ".png": "image/png" };
-
-// Plain files with the headers a page needs for SharedArrayBuffer (cross-origin isolation).
-function serve() {
-  const server = createServer((req, res) => {
-    const path = normalize(decodeURIComponent(new URL(req.url, "http://x").pathname)).replace(/^(\.\.[/\\])+/, "");
-    let file = join(site, path);
-    if (file.endsWith("/")) file = join(file, "index.html");
-    if (!file.startsWith(site) || !existsSync(file)) { res.writeHead(404); res.end(); return; }
-    res.writeHead(200, { "Content-Type": TYPES[extname(file)] || "application/octet-stream",
-                         "Cross-Origin-Opener-Policy": "same-origin",
-                         "Cross-Origin-Embedder-Policy": "require-corp", "Cache-Control": "no-store" });
-    res.end(readFileSync(file));
-  });
-  return new Promise((ok) => server.listen(0, "127.0.0.1", () => ok(server)));
-}
 
 // The native program over UCI, for the user's moves: think(moves) leaves its choice in reply.
 function nativeVorna() {
@@ -63,24 +45,16 @@ function nativeVorna() {
   return engine;
 }
 
-let checks = 0;
-function check(condition, what) {
-  if (!condition) throw new Error(`failed: ${what}`);
-  checks++;
-}
+const check = (condition, what) => assert.ok(condition, what);
 
 const median = (xs) => [...xs].sort((a, b) => a - b)[Math.floor(xs.length / 2)];
 
-async function main() {
+test("a game, analysis, take-back, FEN setup and phone width on the built page", { timeout: 170000 }, async () => {
   mkdirSync(outDir, { recursive: true });
-  check(existsSync(join(site, "index.html")) && existsSync(join(site, "vorna-engine.js")), "build-page/ holds the built page (tools/build-page.sh)");
-  const server = await serve();
-  const url = `http://127.0.0.1:${server.address().port}/`;
-  const browser = await chromium.launch({
-    executablePath: "/usr/bin/chromium",
-    args: ["--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run", "--disable-background-networking",
-           "--disable-component-update", "--disable-sync"],
-  });
+  check(existsSync(join(site, "index.html")) && existsSync(join(site, "vorna-engine.js")), `${site} holds the built page (tools/build-page.sh)`);
+  const server = await serveFolder(site);
+  const url = server.url;
+  const browser = await launchChromium();
   const outside = [];
   const errors = [];
   try {
@@ -288,9 +262,7 @@ async function main() {
     check(errors.length === 0, `no errors in the page (${errors.join(" | ")})`);
   } finally {
     await browser.close();
-    server.close();
+    await server.close();
   }
-  console.log(`page scenario passed: ${checks} checks; screenshots in ${outDir}`);
-}
-
-main().catch((e) => { console.error(e.message || e); console.log(`page scenario FAILED after ${checks} checks`); process.exit(1); });
+  console.log(`screenshots in ${outDir}`);
+});
