@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds and runs every test: unit tests and end-to-end tests of both programs in Release, then the
-# same suite on an AddressSanitizer + UndefinedBehaviorSanitizer build of the 64-bit program, the
-# Windows programs under Wine, the packages, a short fuzz run and a short soak.
+# Builds and runs every test: unit tests and end-to-end tests of both programs in Release, the
+# WebAssembly programs (the end-to-end suites against the Node program, the Web Worker in headless
+# Chromium), then the same suite on an AddressSanitizer + UndefinedBehaviorSanitizer build of the 64-bit
+# program, the Windows programs under Wine, the packages, a short fuzz run and a short soak.
 # Run as root on a fresh Debian machine: installs what the tests need when it is missing.
 #
 # Every stage runs even when an earlier one failed; the last line sums them up as
@@ -62,6 +63,22 @@ unittest_stage() {
   count "$name" $((ran - fails - skips)) "$fails" "$skips"
 }
 
+# A stage that ends in Node's test runner: counts its tests ("# pass N", "# fail N", "# cancelled N",
+# "# skipped N"); a stage that ends before that counts as one failure.
+node_test_stage() {
+  local name=$1 status=0
+  shift
+  local log="$logs/$name.log"
+  "$@" 2>&1 | tee "$log" || status=$?
+  local pass fails skips
+  pass=$(sed -nE 's/^# pass ([0-9]+)$/\1/p' "$log" | tail -1)
+  if [ -z "$pass" ]; then count "$name" 0 1 0; return; fi
+  fails=$(sed -nE 's/^# (fail|cancelled) ([0-9]+)$/\2/p' "$log" | awk '{ s += $1 } END { print s + 0 }')
+  skips=$(sed -nE 's/^# skipped ([0-9]+)$/\1/p' "$log" | tail -1)
+  if [ "$status" -ne 0 ] && [ "$fails" -eq 0 ]; then fails=1; fi
+  count "$name" "$pass" "$fails" "${skips:-0}"
+}
+
 stage "test dependencies" bash tools/install-test-deps.sh
 
 jobs=$(nproc)
@@ -71,6 +88,19 @@ if cmake -S . -B build-test -DCMAKE_BUILD_TYPE=Release >/dev/null && cmake --bui
 else
   count "Release build" 0 1 0
 fi
+
+echo "== WebAssembly: the end-to-end suites against the Node program (vorna.js), the Web Worker in Chromium"
+web_start=$(date +%s)
+if bash tools/build-web.sh build-web-test; then
+  for suite in entry uci xboard bad_input bench_signature; do
+    unittest_stage "web $suite" python3 tests/e2e/test_$suite.py --build-dir build-test --web-dir build-web-test
+  done
+  node_test_stage "web browser" bash -c 'cd tests/browser && npm ci --no-audit --no-fund >/dev/null &&
+                                          VORNA_WEB_DIR=build-web-test node --test'
+else
+  count "web build" 0 1 0
+fi
+echo "== WebAssembly stage: $(( $(date +%s) - web_start )) s"
 
 echo "== Sanitizer build (ASan + UBSan)"
 if cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORNA_SANITIZE=ON >/dev/null &&
