@@ -2,9 +2,12 @@
 # Builds the web page: web/ bundled offline with esbuild (packages from web/package-lock.json) into
 # build-page/, a folder of plain files, with the engine files that tools/build-web.sh builds in
 # build-web/. Serve the folder over HTTP with cross-origin isolation and open it (last line).
+#
+#   tools/build-page.sh [WEB_BUILD_DIR [PAGE_DIR]]     (defaults build-web and build-page)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-out=build-page
+web=${1:-build-web}
+out=${2:-build-page}
 
 if ! command -v npm >/dev/null; then
   apt-get update -qq && apt-get install -y -qq nodejs npm >/dev/null
@@ -13,7 +16,7 @@ fi
 esbuild=web/node_modules/.bin/esbuild
 cb=web/node_modules/cm-chessboard
 
-bash tools/build-web.sh >/dev/null 2>&1 || bash tools/build-web.sh   # the engine (incremental: quick when it is up to date)
+bash tools/build-web.sh "$web" >/dev/null 2>&1 || bash tools/build-web.sh "$web"   # incremental: quick when up to date
 
 rm -rf "$out"
 mkdir -p "$out/assets/pieces" "$out/assets/extensions/markers"
@@ -23,7 +26,7 @@ mkdir -p "$out/assets/pieces" "$out/assets/extensions/markers"
 cp web/index.html "$out/"
 cp "$cb/assets/pieces/standard.svg" "$out/assets/pieces/"
 cp "$cb/assets/extensions/markers/markers.svg" "$out/assets/extensions/markers/"
-cp build-web/vorna-engine.js build-web/vorna-worker.js "$out/"
+cp "$web/vorna-engine.js" "$web/vorna-worker.js" "$out/"
 
 {
   echo "This page bundles Vorna (MIT), cm-chessboard (MIT) and chess.js (BSD-2-Clause); its chess"
@@ -36,4 +39,4 @@ cp build-web/vorna-engine.js build-web/vorna-worker.js "$out/"
   sed -n '/^LICENSE/,/^-->/p' "$cb/assets/pieces/standard.svg" | sed '$d'
 } >"$out/LICENSES.txt"
 
-echo "page built in $out/; open it with: tools/serve-web.sh $out   (then the address it prints)"
+echo "page built in $out/; to open it: tools/serve-web.py $out, then the address it prints in a browser"
