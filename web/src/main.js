@@ -96,7 +96,7 @@ function showPosition(animated = true) {
 // A move typed as coordinates (e2e4, e7e8q, castling as the king's move) or in SAN (Nf3, O-O).
 function parseMoveText(text) {
   const t = text.trim();
-  const coords = /^([a-h][1-8])[-x]?([a-h][1-8])([qrbnQRBN])?$/.exec(t);
+  const coords = /^([a-h][1-8])[-x]?([a-h][1-8])([qrbn])?$/i.exec(t);
   if (coords) {
     const [, from, to, promo] = coords;
     const moves = game.moves({ verbose: true }).filter((m) => m.from === from.toLowerCase() && m.to === to.toLowerCase());
@@ -456,7 +456,13 @@ $("side").addEventListener("change", () => {
   if (!analysing) engineTurn();
   refresh();
 });
-$("time-control").addEventListener("change", () => newGame(startFen === FEN.start ? FEN.start : startFen));
+// A new time control holds from the next move on; a clock starts afresh.
+$("time-control").addEventListener("change", () => {
+  timeControl = readTimeControl();
+  resetClocks();
+  if (!analysing) engineTurn();
+  refresh();
+});
 $("fen-form").addEventListener("submit", (e) => { e.preventDefault(); setUpFen($("fen-input").value); });
 $("move-form").addEventListener("submit", (e) => {
   e.preventDefault();
