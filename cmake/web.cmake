@@ -7,6 +7,12 @@
 # that connects the engine to its host lives in platform/wasm/.
 set(VORNA_WASM_GLUE ${CMAKE_CURRENT_SOURCE_DIR}/platform/wasm)
 
+# Debian's Emscripten runs its JavaScript optimiser at the link, and that finds its modules (acorn)
+# through NODE_PATH only: every link gets it, so that a plain `cmake --build` works too.
+if(IS_DIRECTORY /usr/share/nodejs)
+  set(CMAKE_CXX_LINKER_LAUNCHER ${CMAKE_COMMAND} -E env "NODE_PATH=/usr/share/nodejs")
+endif()
+
 add_library(vorna_core_wasm STATIC ${VORNA_CORE_SOURCES})
 target_include_directories(vorna_core_wasm PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 

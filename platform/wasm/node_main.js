@@ -23,6 +23,9 @@
     process.exit(1);
   });
   engine.on('exit', function (status) { process.exit(status); });
+  // xboard interrupts its engines with SIGINT before every move unless told otherwise: like the native
+  // program, this one goes on (it reads its input during a search instead).
+  process.on('SIGINT', function () {});
   process.stdin.on('data', function (bytes) { queue.write(bytes); });
   process.stdin.on('end', function () { queue.close(); });
   process.stdin.on('error', function () { queue.close(); });
