@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: unit tests and end-to-end tests of both programs in Release, the
 # WebAssembly programs (the end-to-end suites against the Node program, the Web Worker in headless
-# Chromium), then the same suite on an AddressSanitizer + UndefinedBehaviorSanitizer build of the 64-bit
+# Chromium), the web page played in headless Chromium, then the same suite on an AddressSanitizer + UndefinedBehaviorSanitizer build of the 64-bit
 # program, the Windows programs under Wine, the packages, a short fuzz run and a short soak.
 # Run as root on a fresh Debian machine: installs what the tests need when it is missing.
 #
@@ -96,11 +96,22 @@ if bash tools/build-web.sh build-web-test; then
     unittest_stage "web $suite" python3 tests/e2e/test_$suite.py --build-dir build-test --web-dir build-web-test
   done
   node_test_stage "web browser" bash -c 'cd tests/browser && npm ci --no-audit --no-fund >/dev/null &&
-                                          VORNA_WEB_DIR=build-web-test node --test'
+                                          VORNA_WEB_DIR=build-web-test node --test worker.test.mjs'
 else
   count "web build" 0 1 0
 fi
 echo "== WebAssembly stage: $(( $(date +%s) - web_start )) s"
+
+echo "== Page: tools/build-page.sh on that build, then the page in headless Chromium (log, screenshots: build-test/browser/)"
+page_start=$(date +%s)
+mkdir -p build-test/browser
+if bash tools/build-page.sh build-web-test build-page-test; then
+  node_test_stage page bash -c 'set -o pipefail; cd tests/browser && npm ci --no-audit --no-fund >/dev/null &&
+    VORNA_PAGE_DIR=build-page-test node --test page.test.mjs 2>&1 | tee ../../build-test/browser/page.log'
+else
+  count "page build" 0 1 0
+fi
+echo "== Page stage: $(( $(date +%s) - page_start )) s"
 
 echo "== Sanitizer build (ASan + UBSan)"
 if cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORNA_SANITIZE=ON >/dev/null &&
