@@ -9,8 +9,8 @@ set -u
 # cross compilers.
 MULTILIB=g++-$( (g++ -dumpversion 2>/dev/null || echo 12) | cut -d. -f1)-multilib
 PACKAGES="g++ $MULTILIB cmake python3 libgtest-dev polyglot xboard xvfb fairymax dpkg-dev lintian man-db"
-# The 32-bit program runs under qemu-user where the kernel does not run 32-bit programs (tools/run32).
-if [ "$("$(dirname "$0")/run32" --kernel)" != yes ]; then
+# The 32-bit program runs under qemu-user where the kernel does not run 32-bit programs (tools/launch).
+if [ "$("$(dirname "$0")/launch" --kernel)" != yes ]; then
     PACKAGES="$PACKAGES qemu-user"
 fi
 LOG=${VORNA_DEPS_LOG:-/tmp/vorna-install-test-deps.log}

@@ -10,7 +10,7 @@
 # and the exit status is non-zero when anything failed.
 #
 # On a kernel that does not run 32-bit programs the 32-bit Linux program is tested under qemu-user
-# (tools/run32) and the 32-bit Windows program is not run; VORNA_EMULATE32=1 takes that path anywhere.
+# (tools/launch) and the 32-bit Windows program is not run; VORNA_EMULATE32=1 takes that path anywhere.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 start=$(date +%s)
@@ -65,7 +65,7 @@ unittest_stage() {
 stage "test dependencies" bash tools/install-test-deps.sh
 
 jobs=$(nproc)
-echo "== Release build (64-bit and 32-bit programs, unit tests); 32-bit program: $(tools/run32 --kernel | sed 's/yes/native/; s/no/under qemu-user/')"
+echo "== Release build (64-bit and 32-bit programs, unit tests); 32-bit program: $(tools/launch --kernel | sed 's/yes/native/; s/no/under qemu-user/')"
 if cmake -S . -B build-test -DCMAKE_BUILD_TYPE=Release >/dev/null && cmake --build build-test -j"$jobs"; then
   ctest_stage release build-test --timeout 900
 else
