@@ -8,11 +8,9 @@ set -u
 # g++-<version>-multilib builds the 32-bit program; g++-multilib itself would conflict with the ARM
 # cross compilers.
 MULTILIB=g++-$( (g++ -dumpversion 2>/dev/null || echo 12) | cut -d. -f1)-multilib
-PACKAGES="g++ $MULTILIB cmake python3 libgtest-dev polyglot xboard xvfb fairymax dpkg-dev lintian man-db"
-# The 32-bit program runs under qemu-user where the kernel does not run 32-bit programs (tools/launch).
-if [ "$("$(dirname "$0")/launch" --kernel)" != yes ]; then
-    PACKAGES="$PACKAGES qemu-user"
-fi
+# qemu-user runs the ARM programs, and the 32-bit x86 program where the kernel does not run 32-bit
+# programs (tools/launch).
+PACKAGES="g++ $MULTILIB cmake python3 libgtest-dev polyglot xboard xvfb fairymax dpkg-dev lintian man-db qemu-user"
 LOG=${VORNA_DEPS_LOG:-/tmp/vorna-install-test-deps.log}
 
 missing=""
