@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every test: unit tests and end-to-end tests of both programs in Release, then the
 # same suite on an AddressSanitizer + UndefinedBehaviorSanitizer build of the 64-bit program, the
-# Windows programs under Wine, the packages, a short fuzz run and a short soak.
+# Windows programs under Wine, the end-to-end suites of the ARM programs under qemu-user, the packages,
+# a short fuzz run and a short soak.
 # Run as root on a fresh Debian machine: installs what the tests need when it is missing.
 #
 # Every stage runs even when an earlier one failed; the last line sums them up as
@@ -84,7 +85,15 @@ fi
 echo "== Windows programs, cross-built with MinGW-w64, under Wine"
 unittest_stage windows bash tools/test-windows.sh build-test
 
-echo "== Packages: tools/package.sh; the .deb under lintian and unpacked into a scratch root, the Windows zip"
+echo "== ARM programs, cross-built, under qemu-user: the end-to-end suites, compared with the 64-bit program"
+if bash tools/build-arm.sh -DVORNA_TESTS=ON -DVORNA_REFERENCE_DIR="$PWD/build-test"; then
+  ctest_stage arm32 build-arm32 --timeout 900 -j"$jobs"
+  ctest_stage arm64 build-arm64 --timeout 900 -j"$jobs"
+else
+  count "ARM build" 0 1 0
+fi
+
+echo "== Packages: tools/package.sh; the four .debs under lintian and unpacked into a scratch root, the Linux tarball, the Windows zip"
 unittest_stage packages python3 tests/package/test_package.py
 
 echo "== Fuzzing: each libFuzzer target for a short while (tools/fuzz.sh 1800 for a long run)"
