@@ -86,12 +86,14 @@ echo "== Windows programs, cross-built with MinGW-w64, under Wine"
 unittest_stage windows bash tools/test-windows.sh build-test
 
 echo "== ARM programs, cross-built, under qemu-user: the end-to-end suites, compared with the 64-bit program"
+arm_start=$(date +%s)
 if bash tools/build-arm.sh -DVORNA_TESTS=ON -DVORNA_REFERENCE_DIR="$PWD/build-test"; then
   ctest_stage arm32 build-arm32 --timeout 900 -j"$jobs"
   ctest_stage arm64 build-arm64 --timeout 900 -j"$jobs"
 else
   count "ARM build" 0 1 0
 fi
+echo "== ARM stage: $(( $(date +%s) - arm_start )) s"
 
 echo "== Packages: tools/package.sh; the four .debs under lintian and unpacked into a scratch root, the Linux tarball, the Windows zip"
 unittest_stage packages python3 tests/package/test_package.py
