@@ -99,13 +99,13 @@ measure() {
   local secs
   case $kind in
     perft64) echo perft >"$input"; secs=$(cpu_of "$dir/Vorna_1_12_x64") ;;
-    perft32) echo perft >"$input"; secs=$(cpu_of "$repo/tools/run32" "$dir/Vorna_1_12_w32") ;;
+    perft32) echo perft >"$input"; secs=$(cpu_of "$repo/tools/launch" "$dir/Vorna_1_12_w32") ;;
     # The bench clears its 128 MB table before each position; the same run to depth 0 does only that,
     # and its time is taken off, so that the figure is the search's own.
     search64) : >"$input"; secs=$(cpu_of "$dir/vorna-bench" search "$depth")
               mv "$out" "$out.keep"; secs=$(echo "$secs - $(cpu_of "$dir/vorna-bench" search 0)" | bc); mv "$out.keep" "$out" ;;
-    search32) : >"$input"; secs=$(cpu_of "$repo/tools/run32" "$dir/vorna-bench-w32" search "$depth")
-              mv "$out" "$out.keep"; secs=$(echo "$secs - $(cpu_of "$repo/tools/run32" "$dir/vorna-bench-w32" search 0)" | bc); mv "$out.keep" "$out" ;;
+    search32) : >"$input"; secs=$(cpu_of "$repo/tools/launch" "$dir/vorna-bench-w32" search "$depth")
+              mv "$out" "$out.keep"; secs=$(echo "$secs - $(cpu_of "$repo/tools/launch" "$dir/vorna-bench-w32" search 0)" | bc); mv "$out.keep" "$out" ;;
   esac
   case $kind in
     perft*) grep -o 'nodes = *[0-9]*' "$out" | tr -d ' ' >"$scratch/counts.$kind.$side.$$" ;;

@@ -4,7 +4,7 @@
 # (Stockfish counts the last ply from its legal move list without making those moves), round after
 # round with the order rotated, and prints min and median CPU seconds of each and the ratios.
 # Usage: bench/compare-stockfish.sh [-n ROUNDS] [build dir]   (Stockfish from Debian's package "stockfish")
-# The 32-bit program is started through tools/run32. CPU seconds (user + system) vary much less than wall
+# The 32-bit program is started through tools/launch. CPU seconds (user + system) vary much less than wall
 # time on a shared machine; the load average is printed beside them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -55,7 +55,7 @@ for ((r = 0; r < rounds; ++r)); do
     side=${sides[$(((i + r) % ${#sides[@]}))]}
     case $side in
       x64) run x64 ours "$engine" ;;
-      w32) run w32 ours tools/run32 "$engine32" ;;
+      w32) run w32 ours tools/launch "$engine32" ;;
       sf) run sf stockfish_counts ;;
     esac
   done

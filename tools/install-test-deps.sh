@@ -8,17 +8,15 @@ set -u
 # g++-<version>-multilib builds the 32-bit program; g++-multilib itself would conflict with the ARM
 # cross compilers.
 MULTILIB=g++-$( (g++ -dumpversion 2>/dev/null || echo 12) | cut -d. -f1)-multilib
-PACKAGES="g++ $MULTILIB cmake python3 libgtest-dev polyglot xboard xvfb fairymax dpkg-dev lintian man-db"
+# qemu-user runs the ARM programs, and the 32-bit x86 program where the kernel does not run 32-bit
+# programs (tools/launch).
+PACKAGES="g++ $MULTILIB cmake python3 libgtest-dev polyglot xboard xvfb fairymax dpkg-dev lintian man-db qemu-user"
 # The WebAssembly programs: Emscripten builds them, Node runs them, Chromium runs the Web Worker (its
 # driver comes from npm, tests/browser/package-lock.json). Node and npm count when their commands are
 # there, whoever installed them.
 PACKAGES="$PACKAGES emscripten chromium"
 command -v node >/dev/null 2>&1 || PACKAGES="$PACKAGES nodejs"
 command -v npm >/dev/null 2>&1 || PACKAGES="$PACKAGES npm"
-# The 32-bit program runs under qemu-user where the kernel does not run 32-bit programs (tools/run32).
-if [ "$("$(dirname "$0")/run32" --kernel)" != yes ]; then
-    PACKAGES="$PACKAGES qemu-user"
-fi
 LOG=${VORNA_DEPS_LOG:-/tmp/vorna-install-test-deps.log}
 
 missing=""

@@ -1,13 +1,19 @@
 #!/usr/bin/env bash
 # Builds the packages and prints their paths, one a line:
-#   build-package/vorna_1.12_amd64.deb       the Debian package of the 64-bit program (cpack, cmake/install.cmake)
-#   build-package/vorna-1.12-windows.zip     both Windows programs (tools/build-windows.sh), read-me and licence
-# Run as root on a fresh Debian machine: installs the compiler, dpkg-dev and file when they are missing.
+#   build-package/vorna_1.12_amd64.deb      the Debian package of the 64-bit x86 program (cpack, cmake/install.cmake)
+#   build-package/vorna_1.12_i386.deb       the 32-bit x86 program
+#   build-package/vorna_1.12_arm64.deb      the 64-bit ARM program (tools/build-arm.sh)
+#   build-package/vorna_1.12_armhf.deb      the 32-bit ARM program
+#   build-package/vorna-1.12-linux.tar.gz   the four programs statically linked, their manual pages,
+#                                           read-me and licence
+#   build-package/vorna-1.12-windows.zip    both Windows programs (tools/build-windows.sh), read-me and licence
+# Run as root on a fresh Debian machine: installs the compilers, dpkg-dev and file when they are missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+multilib=g++-$( (g++ -dumpversion 2>/dev/null || echo 12) | cut -d. -f1)-multilib
 need=()
-for pkg in g++ cmake make dpkg-dev file; do
+for pkg in g++ "$multilib" cmake make dpkg-dev file; do
   dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
 done
 if [ ${#need[@]} -gt 0 ]; then
@@ -25,13 +31,39 @@ quiet() {
     exit 1
   fi
 }
-# The Debian package holds the 64-bit program only: the 32-bit one would be a program of another
-# architecture in an amd64 package, needing the i386 C library and a kernel that runs 32-bit programs.
-quiet cmake -S . -B "$out" -DCMAKE_BUILD_TYPE=Release -DVORNA_W32=OFF -DVORNA_TESTS=OFF
-quiet cmake --build "$out" -j"$(nproc)"
+
+# One Debian package per program: a package carries the programs of its own architecture only (the
+# 32-bit x86 program in an amd64 package would need the i386 C library and a kernel that runs 32-bit
+# programs). Each build also links its program statically (VORNA_STATIC) for the tarball.
+quiet cmake -S . -B "$out/amd64" -DCMAKE_BUILD_TYPE=Release -DVORNA_W32=OFF -DVORNA_TESTS=OFF -DVORNA_STATIC=ON
+quiet cmake --build "$out/amd64" -j"$(nproc)"
+quiet cmake -S . -B "$out/i386" -DCMAKE_BUILD_TYPE=Release -DVORNA_X64=OFF -DVORNA_TESTS=OFF -DVORNA_STATIC=ON
+quiet cmake --build "$out/i386" -j"$(nproc)"
+quiet bash tools/build-arm.sh
 rm -f "$out"/*.deb
-quiet cpack -G DEB --config "$out/CPackConfig.cmake" -B "$out"
-deb=$(ls "$out"/vorna_*.deb)
+debs=()
+for build in "$out/amd64" "$out/i386" build-arm64 build-arm32; do
+  quiet cpack -G DEB --config "$build/CPackConfig.cmake" -B "$out"
+  arch=$(sed -n 's/^set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE "\(.*\)")$/\1/p' "$build/CPackConfig.cmake")
+  debs+=("$out/vorna_1.12_${arch:-$(dpkg --print-architecture)}.deb")
+done
+
+# The portable Linux programs: statically linked, stripped by their own machine's strip.
+name=vorna-1.12-linux
+stage=$out/tar/$name
+rm -rf "$out/tar" "$out/$name.tar.gz"
+mkdir -p "$stage"
+for program in "$out/amd64"/Vorna_1_12_x64 "$out/i386"/Vorna_1_12_w32 build-arm64/Vorna_1_12_arm64 \
+               build-arm32/Vorna_1_12_arm32; do
+  build=$(dirname "$program")
+  base=$(basename "$program")
+  strip=$(sed -n 's/^CMAKE_STRIP:FILEPATH=//p' "$build/CMakeCache.txt")
+  "$strip" -o "$stage/$base" "$build/static/$base"
+  cp "$build/man/$base.6" "$stage/"
+done
+cp packaging/README-linux.txt "$stage/README.txt"
+cp LICENSE "$stage/LICENSE.txt"
+tar -C "$out/tar" --owner=0 --group=0 --numeric-owner -czf "$out/$name.tar.gz" "$name"
 
 quiet bash tools/build-windows.sh
 name=vorna-1.12-windows
@@ -44,5 +76,8 @@ sed 's/\r*$/\r/' packaging/README-windows.txt >"$stage/README.txt"
 sed 's/\r*$/\r/' LICENSE >"$stage/LICENSE.txt"
 (cd "$out/zip" && cmake -E tar cf "../$name.zip" --format=zip "$name")
 
-echo "$PWD/$deb"
+for deb in "${debs[@]}"; do
+  echo "$PWD/$deb"
+done
+echo "$PWD/$out/vorna-1.12-linux.tar.gz"
 echo "$PWD/$out/$name.zip"

@@ -189,9 +189,9 @@ class Referee:
 class Engine:
     def __init__(self, path, protocol, workdir, name):
         self.protocol, self.name = protocol, name
-        # Through tools/run32, which runs a 32-bit program (--engine build-test/Vorna_1_12_w32) under
-        # qemu-user where the kernel does not run it.
-        self.proc = subprocess.Popen([os.path.join(ROOT, "tools", "run32"), os.path.abspath(path)], stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+        # Through tools/launch, which runs a 32-bit program (--engine build-test/Vorna_1_12_w32) under
+        # qemu-user where the kernel does not run it, and an ARM program under qemu-user always.
+        self.proc = subprocess.Popen([os.path.join(ROOT, "tools", "launch"), os.path.abspath(path)], stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                      cwd=workdir, bufsize=0)
         self.lines = queue.Queue()
         self.stderr = []

@@ -19,7 +19,7 @@ installed() { [ "$(dpkg-query -W -f='${Status}' "$1" 2>/dev/null || true)" = "in
 # 32-bit program is not run (and 32-bit Wine not installed); every test of the 64-bit one still runs.
 win32=(--win32-dir build-win32)
 wine_packages=(wine wine64 wine32:i386)
-kernel32=$(tools/run32 --kernel)
+kernel32=$(tools/launch --kernel)
 if [ "$kernel32" != yes ]; then
   echo "test-windows: Vorna_1_12_w32.exe not run: this kernel does not run 32-bit programs" \
        "(or VORNA_EMULATE32=1 says so), and Wine needs it to; Vorna_1_12_x64.exe gets every test"

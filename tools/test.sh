@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds and runs every test: unit tests and end-to-end tests of both programs in Release, the
 # WebAssembly programs (the end-to-end suites against the Node program, the Web Worker in headless
-# Chromium), the web page played in headless Chromium, then the same suite on an AddressSanitizer + UndefinedBehaviorSanitizer build of the 64-bit
-# program, the Windows programs under Wine, the packages, a short fuzz run and a short soak.
+# Chromium), the web page played in headless Chromium, then the same suite on an AddressSanitizer +
+# UndefinedBehaviorSanitizer build of the 64-bit program, the Windows programs under Wine, the
+# end-to-end suites of the ARM programs under qemu-user, the packages, a short fuzz run and a short soak.
 # Run as root on a fresh Debian machine: installs what the tests need when it is missing.
 #
 # Every stage runs even when an earlier one failed; the last line sums them up as
@@ -11,7 +12,7 @@
 # and the exit status is non-zero when anything failed.
 #
 # On a kernel that does not run 32-bit programs the 32-bit Linux program is tested under qemu-user
-# (tools/run32) and the 32-bit Windows program is not run; VORNA_EMULATE32=1 takes that path anywhere.
+# (tools/launch) and the 32-bit Windows program is not run; VORNA_EMULATE32=1 takes that path anywhere.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 start=$(date +%s)
@@ -82,7 +83,7 @@ node_test_stage() {
 stage "test dependencies" bash tools/install-test-deps.sh
 
 jobs=$(nproc)
-echo "== Release build (64-bit and 32-bit programs, unit tests); 32-bit program: $(tools/run32 --kernel | sed 's/yes/native/; s/no/under qemu-user/')"
+echo "== Release build (64-bit and 32-bit programs, unit tests); 32-bit program: $(tools/launch --kernel | sed 's/yes/native/; s/no/under qemu-user/')"
 if cmake -S . -B build-test -DCMAKE_BUILD_TYPE=Release >/dev/null && cmake --build build-test -j"$jobs"; then
   ctest_stage release build-test --timeout 900
 else
@@ -125,7 +126,17 @@ fi
 echo "== Windows programs, cross-built with MinGW-w64, under Wine"
 unittest_stage windows bash tools/test-windows.sh build-test
 
-echo "== Packages: tools/package.sh; the .deb under lintian and unpacked into a scratch root, the Windows zip"
+echo "== ARM programs, cross-built, under qemu-user: the end-to-end suites, compared with the 64-bit program"
+arm_start=$(date +%s)
+if bash tools/build-arm.sh -DVORNA_TESTS=ON -DVORNA_REFERENCE_DIR="$PWD/build-test"; then
+  ctest_stage arm32 build-arm32 --timeout 900 -j"$jobs"
+  ctest_stage arm64 build-arm64 --timeout 900 -j"$jobs"
+else
+  count "ARM build" 0 1 0
+fi
+echo "== ARM stage: $(( $(date +%s) - arm_start )) s"
+
+echo "== Packages: tools/package.sh; the four .debs under lintian and unpacked into a scratch root, the Linux tarball, the Windows zip"
 unittest_stage packages python3 tests/package/test_package.py
 
 echo "== Fuzzing: each libFuzzer target for a short while (tools/fuzz.sh 1800 for a long run)"

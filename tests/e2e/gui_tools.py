@@ -349,8 +349,8 @@ class Position:
 
 def legal_moves(perft_path, fen):
     """The legal moves of a position in coordinate notation, from vorna-perft's divide output."""
-    res = subprocess.run([perft_path, fen, "1", "divide"], stdout=subprocess.PIPE,
-                         stderr=subprocess.PIPE, timeout=30)
+    res = subprocess.run(harness.command(perft_path, fen, "1", "divide"), stdout=subprocess.PIPE,
+                         stderr=subprocess.PIPE, timeout=60)
     if res.returncode != 0:
         raise AssertionError("vorna-perft refused %r: %s" % (fen, res.stderr.decode().strip()))
     moves = set()

@@ -1,10 +1,14 @@
 """Drives a Vorna program through pipes, the way a chess GUI does.
 
-Every test script takes --build-dir (the CMake build directory) and finds both programs there.
-Engine.expect() reads lines until one matches, with a timeout, so a hung engine fails the test
-instead of hanging it.
+Every test script takes --build-dir (the CMake build directory) and finds the programs there: the x86
+programs (Vorna_1_12_x64, Vorna_1_12_w32) of a build on this machine, or the ARM program of a cross
+build. With --reference-dir (the build directory of this machine's programs), the tests that compare
+programs line by line compare the build's programs with that build's 64-bit program, and the legal
+moves of a position come from that build's perft tool. Engine.expect() reads lines until one matches,
+with a timeout, so a hung engine fails the test instead of hanging it.
 """
 import argparse
+import functools
 import os
 import queue
 import re
@@ -18,20 +22,27 @@ import unittest
 
 BUILD_DIR = None
 # The WebAssembly build's directory (--web-dir): when given, the tests run its Node program and bench
-# instead of the build directory's programs; vorna-perft of the build directory stays the oracle.
+# instead of the build directory's programs.
 WEB_DIR = None
+# A build directory of this machine's programs (--reference-dir), for the tests of a cross build: its
+# 64-bit program is the one the others must think alike with. With --web-dir the build directory is it.
+REFERENCE_DIR = None
 
-# Every program is started through tools/run32: a 32-bit program runs natively where the kernel runs
-# 32-bit programs and under qemu-user where it refuses them (or when VORNA_EMULATE32=1 says so), a .js
-# program under Node.
-RUN32 = os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))),
-                     "tools", "run32")
+# Every program is started through tools/launch: a 32-bit x86 program runs natively where the kernel runs
+# 32-bit programs and under qemu-user where it refuses them (or when VORNA_EMULATE32=1 says so); an ARM
+# program runs under qemu-user, a .js program under Node.
+LAUNCH = os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))),
+                      "tools", "launch")
 
-# How much slower the 32-bit program runs under qemu-user than natively: nodes per second of
+# How much slower a program runs under qemu-user than natively: nodes per second of
 # "vorna-bench-w32 search 6" natively and under qemu-i386, in alternating runs on the 2-core development
-# machine, 8.2x to 9.6x (13x once under heavier load). Budgets on latency and speed are multiplied by 15
-# for an emulated program; every other assertion stays exactly as it is.
+# machine, 8.2x to 9.6x (13x once under heavier load); the ARM programs' search bench under qemu-aarch64
+# and qemu-arm against the 64-bit program's on this machine, see docs/arm.md. Budgets on latency and
+# speed are multiplied by 15 for an emulated program; every other assertion stays exactly as it is.
 EMULATION_FACTOR = 15
+
+# The engine programs a build directory may hold.
+PROGRAM_NAMES = ("Vorna_1_12_x64", "Vorna_1_12_w32", "Vorna_1_12_arm64", "Vorna_1_12_arm32")
 
 # One thinking line of each protocol, with the fields as groups.
 UCI_INFO = (r"info depth (\d+) score (cp|mate) (-?\d+) time (\d+) nodes (\d+) nps (\d+) "
@@ -42,7 +53,8 @@ MOVE_TEXT = r"[a-h][1-8][a-h][1-8][nbrq]?"
 
 # The word each program reports after "Vorna 1.12", by the name of the program's file, which also
 # names its log (<name>_uci.log).
-TAGS = {"Vorna_1_12_x64": "x64", "Vorna_1_12_w32": "w32", "vorna": "wasm"}
+TAGS = {"Vorna_1_12_x64": "x64", "Vorna_1_12_w32": "w32", "Vorna_1_12_arm64": "arm64", "Vorna_1_12_arm32": "arm32",
+        "vorna": "wasm"}
 
 
 def tag(name):
@@ -55,17 +67,8 @@ def programs():
     if WEB_DIR:
         candidates = [("vorna", os.path.join(WEB_DIR, "vorna.js"))]
     else:
-        candidates = [(name, os.path.join(BUILD_DIR, name)) for name in ("Vorna_1_12_x64", "Vorna_1_12_w32")]
+        candidates = [(name, os.path.join(BUILD_DIR, name)) for name in PROGRAM_NAMES]
     return [(name, path) for name, path in candidates if os.path.exists(path)]
-
-
-def programs_to_compare():
-    """The programs whose thinking must agree line for line: both native programs, or with --web-dir
-    the 64-bit program of the build directory and the Node program."""
-    if not WEB_DIR:
-        return programs()
-    native = os.path.join(BUILD_DIR, "Vorna_1_12_x64")
-    return ([("Vorna_1_12_x64", native)] if os.path.exists(native) else []) + programs()
 
 
 def bench_programs():
@@ -77,31 +80,47 @@ def bench_programs():
     return [path for path in candidates if os.path.exists(path)]
 
 
+def compared_programs():
+    """The programs whose thinking must agree line by line: the reference build's 64-bit program
+    first when there is one (with --web-dir, the build directory's), then the programs under test."""
+    found = programs()
+    if REFERENCE_DIR:
+        path = os.path.join(REFERENCE_DIR, "Vorna_1_12_x64")
+        if not os.path.exists(path):
+            raise AssertionError("no Vorna_1_12_x64 in the reference build " + REFERENCE_DIR)
+        found.insert(0, ("Vorna_1_12_x64", path))
+    return found
+
+
 def configured(name):
-    """Whether the build directory was configured to build the program: the sanitizer build and a
-    configure with -DVORNA_W32=OFF leave out the 32-bit one."""
-    if name != "Vorna_1_12_w32":
-        return True
+    """Whether the build directory was configured to build the program: a build on this machine makes
+    the x86 programs (the sanitizer build and a configure with -DVORNA_W32=OFF leave out the 32-bit
+    one), an ARM cross build the program of its compiler."""
     try:
         with open(os.path.join(BUILD_DIR, "CMakeCache.txt")) as f:
             cache = f.read()
     except OSError:
         return True
-    return "VORNA_SANITIZE:BOOL=ON" not in cache and "VORNA_W32:BOOL=OFF" not in cache
+    arm = re.search(r"^CMAKE_TOOLCHAIN_FILE:\w+=.*linux-(aarch64|armhf)\.cmake$", cache, re.M)
+    if arm:
+        return name == {"aarch64": "Vorna_1_12_arm64", "armhf": "Vorna_1_12_arm32"}[arm.group(1)]
+    if name == "Vorna_1_12_w32":
+        return "VORNA_SANITIZE:BOOL=ON" not in cache and "VORNA_W32:BOOL=OFF" not in cache
+    return name == "Vorna_1_12_x64"
 
 
 def command(path, *args):
     """The argument list that starts a program the way every test starts it."""
-    return [RUN32, path, *args]
+    return [LAUNCH, path, *args]
 
 
 _modes = {}
 
 
 def emulated(path):
-    """Whether tools/run32 runs the program under qemu-user."""
+    """Whether tools/launch runs the program under qemu-user."""
     if path not in _modes:
-        _modes[path] = subprocess.run([RUN32, "--mode", path], stdout=subprocess.PIPE, check=True,
+        _modes[path] = subprocess.run([LAUNCH, "--mode", path], stdout=subprocess.PIPE, check=True,
                                       timeout=30).stdout.decode().strip()
     return _modes[path] == "emulated"
 
@@ -266,10 +285,16 @@ def start_xboard(path, workdir=None):
     return engine, engine.expect("feature done=1")[1]
 
 
+def perft_tool():
+    """The perft tool that lists legal moves: the reference build's where there is one."""
+    return os.path.join(REFERENCE_DIR or BUILD_DIR, "vorna-perft")
+
+
+@functools.lru_cache(maxsize=None)
 def legal_moves(fen):
     """The legal moves of a position (FEN text) in coordinate notation, as the perft tool lists them."""
-    tool = os.path.join(BUILD_DIR, "vorna-perft")
-    res = subprocess.run([tool, fen, "1", "divide"], stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=30)
+    res = subprocess.run(command(perft_tool(), fen, "1", "divide"), stdout=subprocess.PIPE,
+                         stderr=subprocess.PIPE, timeout=60)
     moves = set()
     for line in res.stdout.decode("latin-1").splitlines():
         m = re.fullmatch(r"(%s): 1" % MOVE_TEXT, line.strip())
@@ -277,7 +302,7 @@ def legal_moves(fen):
             moves.add(m.group(1))
     if res.returncode != 0:
         raise AssertionError("perft tool failed on %r: %s" % (fen, res.stderr.decode("latin-1")))
-    return moves
+    return frozenset(moves)
 
 
 def elapsed_ms(start):
@@ -285,14 +310,19 @@ def elapsed_ms(start):
 
 
 def main():
-    """Entry point for test scripts: parses --build-dir, then runs unittest."""
-    global BUILD_DIR, WEB_DIR
+    """Entry point for test scripts: parses --build-dir, --web-dir and --reference-dir, then runs
+    unittest."""
+    global BUILD_DIR, WEB_DIR, REFERENCE_DIR
     parser = argparse.ArgumentParser()
     parser.add_argument("--build-dir", required=True)
     parser.add_argument("--web-dir", help="test the WebAssembly programs of this directory")
+    parser.add_argument("--reference-dir", help="a build of this machine's programs, for a cross build's tests")
     args, rest = parser.parse_known_args()
     BUILD_DIR = os.path.abspath(args.build_dir)
     WEB_DIR = args.web_dir and os.path.abspath(args.web_dir)
+    REFERENCE_DIR = args.reference_dir and os.path.abspath(args.reference_dir)
+    if WEB_DIR and not REFERENCE_DIR:
+        REFERENCE_DIR = BUILD_DIR
     if not programs():
         print("no engine program in", WEB_DIR or BUILD_DIR)
         sys.exit(1)

@@ -1,6 +1,7 @@
 """Program start: the banner, the choice of mode by the first word of input, the end of input, and
 where the log file goes and what it is called."""
 import os
+import re
 import shutil
 import tempfile
 import time
@@ -10,6 +11,11 @@ import harness
 from harness import Engine, run
 
 NOTICE = "(c) the Vorna developers; a free chess engine for UCI and xboard interfaces"
+
+# The perft mode's (depth, leaves): the start position, Kiwipete, a promotion race and a rook ending,
+# each followed by its colour-flipped twin.
+PERFT_SUITE = [(6, 119060324), (6, 119060324), (5, 193690690), (5, 193690690),
+               (6, 34336777), (6, 34336777), (7, 178633661), (7, 178633661)]
 
 
 def banner(name):
@@ -60,17 +66,30 @@ class EntryTest(unittest.TestCase):
                 self.assertEqual(e.log(name + "_wb.log"), [">  ping 5", "pong 5", "> quit"])
 
     def test_perft_mode_in_mixed_case(self):
-        # The suite takes a minute whatever the input does; every other mode ends with the input.
+        # The suite runs to its end whatever the input does (every other mode ends with the input),
+        # and every program, whatever its machine and arithmetic, counts the same leaves: each
+        # position and its colour-flipped twin, then a rule.
         engines = [(name, Engine(path)) for name, path in harness.programs()]
         try:
             for name, e in engines:
                 e.send("PerFT")
                 e.close_input()
             time.sleep(1.5)
+            first = {}
             for name, e in engines:
                 with self.subTest(program=name):
                     self.assertIsNone(e.proc.poll(), "the program has ended")
-                    self.assertEqual(e.read_for(0.1)[:2], banner(name))
+                    first[name] = e.read_for(0.1)
+                    self.assertEqual(first[name][:2], banner(name))
+            for name, e in engines:
+                with self.subTest(program=name):
+                    lines = first.get(name, [])[2:] + e.drain(timeout=600)
+                    self.assertEqual(e.wait(), 0)
+                    counts = [re.fullmatch(r"depth = (\d), nodes = +(\d+), time = +\d+\.\d\d(\t\d+ kN / s)?",
+                                           line) for line in lines if not line.startswith("-")]
+                    self.assertTrue(all(counts), lines)
+                    self.assertEqual([(int(m.group(1)), int(m.group(2))) for m in counts], PERFT_SUITE)
+                    self.assertEqual(sum(line == "-" * 50 for line in lines), 4)
                     self.assertEqual(os.listdir(e.workdir), [])
         finally:
             for _, e in engines:

@@ -45,7 +45,7 @@ class PolyglotGames(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.tools = gui_tools.find_tools("polyglot", "fairymax")
-        cls.perft = gui_tools.perft_program(harness.BUILD_DIR)
+        cls.perft = gui_tools.perft_program(harness.REFERENCE_DIR or harness.BUILD_DIR)
 
     def start_polyglot(self, engine_path, workdir):
         self.wrapper = gui_tools.StatusWrapper(engine_path, workdir)
@@ -201,6 +201,12 @@ class PolyglotGames(unittest.TestCase):
 
     def test_w32(self):
         self.run_named("Vorna_1_12_w32")
+
+    def test_arm64(self):
+        self.run_named("Vorna_1_12_arm64")
+
+    def test_arm32(self):
+        self.run_named("Vorna_1_12_arm32")
 
     def run_named(self, name):
         progs = dict(harness.programs())

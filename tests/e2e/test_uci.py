@@ -359,9 +359,9 @@ class UciTest(unittest.TestCase):
                                      [l for l in infos2 if l != "readyok"])
 
     def test_both_builds_think_alike(self):
-        progs = harness.programs_to_compare()
+        progs = harness.compared_programs()
         if len(progs) < 2:
-            self.skipTest("needs both programs")
+            self.skipTest("needs two programs")
         positions = ["startpos moves e2e4 c7c5 g1f3",
                      "fen r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq -",
                      "fen 8/2p5/3p4/KP5r/1R3p1k/8/4P1P1/8 w - -",
@@ -378,7 +378,8 @@ class UciTest(unittest.TestCase):
                     lines += [re.sub(r" time \d+| nps \d+", "", l) for l in infos] + [move]
                 transcripts.append(lines)
         self.assertGreater(len(transcripts[0]), 30)
-        self.assertEqual(transcripts[0], transcripts[1])
+        for (name, _), transcript in zip(progs[1:], transcripts[1:]):
+            self.assertEqual(transcripts[0], transcript, "%s thinks otherwise than %s" % (name, progs[0][0]))
 
 
 if __name__ == "__main__":

@@ -570,9 +570,9 @@ class XboardTest(unittest.TestCase):
                     self.assertPosition(e, START)
 
     def test_both_builds_think_alike(self):
-        progs = harness.programs_to_compare()
+        progs = harness.compared_programs()
         if len(progs) < 2:
-            self.skipTest("needs both programs")
+            self.skipTest("needs two programs")
         transcripts = []
         for name, path in progs:
             e, _ = start_xboard(path)
@@ -585,7 +585,8 @@ class XboardTest(unittest.TestCase):
                     lines += [re.sub(r"^(\S+ \S+) \d+ ", r"\1 ", l) for l in thinking] + [move]
                 transcripts.append(lines)
         self.assertGreater(len(transcripts[0]), 20)
-        self.assertEqual(transcripts[0], transcripts[1])
+        for (name, _), transcript in zip(progs[1:], transcripts[1:]):
+            self.assertEqual(transcripts[0], transcript, "%s thinks otherwise than %s" % (name, progs[0][0]))
 
 
 if __name__ == "__main__":

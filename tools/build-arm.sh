@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Cross-builds the ARM programs with Debian's cross compilers, each with its statically linked twin
+# (VORNA_STATIC) and the developer tools (vorna-bench, vorna-perft):
+#   build-arm64/Vorna_1_12_arm64, build-arm64/static/Vorna_1_12_arm64   (cmake/linux-aarch64.cmake)
+#   build-arm32/Vorna_1_12_arm32, build-arm32/static/Vorna_1_12_arm32   (cmake/linux-armhf.cmake)
+# Installs the compilers when they are missing (as root). Extra arguments go to both configures, e.g.
+#   tools/build-arm.sh -DVORNA_REFERENCE_DIR=$PWD/build-test     (what tools/test-arm.sh gives them)
+# Here the programs run under qemu-user: tools/launch build-arm64/Vorna_1_12_arm64.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+need=()
+for pkg in g++-aarch64-linux-gnu g++-arm-linux-gnueabihf cmake make; do
+  dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
+done
+if [ ${#need[@]} -gt 0 ]; then
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "build-arm: missing packages: ${need[*]}; run as root to install them" >&2
+    exit 1
+  fi
+  echo "build-arm: installing ${need[*]}"
+  log=$(mktemp /tmp/vorna-arm-install.XXXXXX.log)
+  if ! { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+           "${need[@]}"; } >"$log" 2>&1; then
+    tail -n 30 "$log" >&2
+    echo "build-arm: installing ${need[*]} failed (log: $log)" >&2
+    exit 1
+  fi
+fi
+
+jobs=$(nproc)
+for target in arm64:aarch64 arm32:armhf; do
+  dir=build-${target%%:*}
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="cmake/linux-${target#*:}.cmake" \
+        -DVORNA_STATIC=ON "$@" >/dev/null
+  cmake --build "$dir" -j"$jobs"
+done
+ls -l build-arm64/Vorna_1_12_arm64 build-arm64/static/Vorna_1_12_arm64 \
+      build-arm32/Vorna_1_12_arm32 build-arm32/static/Vorna_1_12_arm32
