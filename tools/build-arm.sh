@@ -9,24 +9,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-need=()
-for pkg in g++-aarch64-linux-gnu g++-arm-linux-gnueabihf cmake make; do
-  dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
-done
-if [ ${#need[@]} -gt 0 ]; then
-  if [ "$(id -u)" -ne 0 ]; then
-    echo "build-arm: missing packages: ${need[*]}; run as root to install them" >&2
-    exit 1
-  fi
-  echo "build-arm: installing ${need[*]}"
-  log=$(mktemp /tmp/vorna-arm-install.XXXXXX.log)
-  if ! { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
-           "${need[@]}"; } >"$log" 2>&1; then
-    tail -n 30 "$log" >&2
-    echo "build-arm: installing ${need[*]} failed (log: $log)" >&2
-    exit 1
-  fi
-fi
+source tools/packages.sh
+need_packages build-arm g++-aarch64-linux-gnu g++-arm-linux-gnueabihf cmake make
 
 jobs=$(nproc)
 for target in arm64:aarch64 arm32:armhf; do

@@ -9,9 +9,8 @@ cd "$(dirname "$0")/.."
 web=${1:-build-web}
 out=${2:-build-page}
 
-if ! command -v npm >/dev/null; then
-  apt-get update -qq && apt-get install -y -qq nodejs npm >/dev/null
-fi
+source tools/packages.sh
+command -v npm >/dev/null || need_packages build-page nodejs npm
 (cd web && npm ci --no-audit --no-fund --loglevel=error)
 esbuild=web/node_modules/.bin/esbuild
 cb=web/node_modules/cm-chessboard

@@ -9,16 +9,12 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=${1:-build-web}
 
-need=()
+# Emscripten and Node count when their commands are there, whoever installed them.
+source tools/packages.sh
+need=(cmake make)
 command -v emcc >/dev/null 2>&1 || need+=(emscripten)
 command -v node >/dev/null 2>&1 || need+=(nodejs)
-for pkg in cmake make; do
-  dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
-done
-if [ ${#need[@]} -gt 0 ]; then
-  echo "installing: ${need[*]}"
-  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
-fi
+need_packages build-web "${need[@]}"
 
 # Debian's Emscripten finds the modules of its JavaScript optimiser through NODE_PATH.
 export NODE_PATH=${NODE_PATH:+$NODE_PATH:}/usr/share/nodejs

@@ -6,24 +6,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-need=()
-for pkg in g++-mingw-w64-x86-64 g++-mingw-w64-i686 cmake make; do
-  dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
-done
-if [ ${#need[@]} -gt 0 ]; then
-  if [ "$(id -u)" -ne 0 ]; then
-    echo "build-windows: missing packages: ${need[*]}; run as root to install them" >&2
-    exit 1
-  fi
-  echo "build-windows: installing ${need[*]}"
-  log=$(mktemp /tmp/vorna-mingw-install.XXXXXX.log)
-  if ! { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
-           "${need[@]}"; } >"$log" 2>&1; then
-    tail -n 30 "$log" >&2
-    echo "build-windows: installing ${need[*]} failed (log: $log)" >&2
-    exit 1
-  fi
-fi
+source tools/packages.sh
+need_packages build-windows g++-mingw-w64-x86-64 g++-mingw-w64-i686 cmake make
 
 jobs=$(nproc)
 for target in win64:x86_64 win32:i686; do

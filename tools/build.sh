@@ -4,17 +4,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-# The 32-bit program is built by the same g++ with its 32-bit libraries: g++-<version>-multilib, which
-# unlike g++-multilib can be installed beside Debian's ARM cross compilers.
-multilib=g++-$( (g++ -dumpversion 2>/dev/null || echo 12) | cut -d. -f1)-multilib
-need=()
-for pkg in g++ "$multilib" cmake make; do
-  dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
-done
-if [ ${#need[@]} -gt 0 ]; then
-  echo "installing: ${need[*]}"
-  apt-get update -qq && apt-get install -y -qq "${need[@]}" >/dev/null
-fi
+# The 32-bit program is built by the same g++ with its 32-bit libraries.
+source tools/packages.sh
+need_packages build g++ cmake make
+need_packages build "$(multilib_package)"
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DVORNA_TESTS=OFF >/dev/null
 cmake --build build -j"$(nproc)"

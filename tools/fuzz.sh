@@ -20,19 +20,13 @@ case "$seconds" in
   '' | *[!0-9]*) echo "usage: tools/fuzz.sh [seconds per target] [target ...]" >&2; exit 2 ;;
 esac
 
-install_missing() {
-  local need=()
-  for pkg in "$@"; do dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg"); done
-  [ ${#need[@]} -gt 0 ] || return 0
-  echo "installing: ${need[*]}"
-  apt-get update -qq >/dev/null && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need[@]}" >/dev/null
-}
-command -v clang++ >/dev/null 2>&1 || install_missing clang
-install_missing cmake make
+source tools/packages.sh
+command -v clang++ >/dev/null 2>&1 || need_packages fuzz clang
+need_packages fuzz cmake make
 clang_major=$(clang++ -dumpversion | cut -d. -f1)
 if ! echo 'extern "C" int LLVMFuzzerTestOneInput(const char*, unsigned long) { return 0; }' |
      clang++ -x c++ -fsanitize=fuzzer - -o /dev/null >/dev/null 2>&1; then
-  install_missing "libclang-rt-$clang_major-dev"
+  need_packages fuzz "libclang-rt-$clang_major-dev"
 fi
 
 build=build-fuzz

@@ -11,15 +11,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-multilib=g++-$( (g++ -dumpversion 2>/dev/null || echo 12) | cut -d. -f1)-multilib
-need=()
-for pkg in g++ "$multilib" cmake make dpkg-dev file; do
-  dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
-done
-if [ ${#need[@]} -gt 0 ]; then
-  echo "package: installing ${need[*]}" >&2
-  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need[@]}" >/dev/null
-fi
+source tools/packages.sh
+need_packages package g++ cmake make dpkg-dev file
+need_packages package "$(multilib_package)"
 
 out=build-package
 mkdir -p "$out"

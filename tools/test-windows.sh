@@ -27,31 +27,13 @@ if [ "$kernel32" != yes ]; then
   wine_packages=(wine wine64)
 fi
 
-need=()
-for pkg in "${wine_packages[@]}" python3 g++ cmake make; do
-  installed "$pkg" || need+=("$pkg")
-done
-if [ ${#need[@]} -gt 0 ]; then
-  if [ "$(id -u)" -ne 0 ]; then
-    echo "test-windows: missing packages: ${need[*]}; run as root to install them" >&2
-    exit 1
-  fi
-  echo "test-windows: installing ${need[*]}"
-  log=$(mktemp /tmp/vorna-wine-install.XXXXXX.log)
-  if ! {
-      { [ "$kernel32" != yes ] || dpkg --print-foreign-architectures | grep -qx i386 ||
-        dpkg --add-architecture i386; } &&
-      apt-get update -qq &&
-      DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${need[@]}"
-    } >"$log" 2>&1; then
-    tail -n 30 "$log" >&2
-    echo "test-windows: installing ${need[*]} failed (log: $log)" >&2
-    exit 1
-  fi
-  for pkg in "${need[@]}"; do
-    installed "$pkg" || { echo "test-windows: $pkg is still not installed (log: $log)" >&2; exit 1; }
-  done
+# 32-bit Wine is a package of the i386 architecture, which dpkg has to know first.
+if [ "$kernel32" = yes ] && ! installed wine32:i386 && [ "$(id -u)" -eq 0 ] &&
+   ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
 fi
+source tools/packages.sh
+need_packages test-windows "${wine_packages[@]}" python3 g++ cmake make
 stamp "Wine installed"
 
 # The Wine that starts the programs (tests/e2e/test_windows.py reads VORNA_WINE). Where 32-bit programs
