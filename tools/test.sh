@@ -47,35 +47,27 @@ ctest_stage() {
   count "$name" $((total - fails)) "$fails" 0
 }
 
-# A stage that ends in a Python unittest run: counts its tests ("Ran N tests", "OK (skipped=K)",
-# "FAILED (failures=F, errors=E, skipped=K)"); a stage that ends before that counts as one failure.
-unittest_stage() {
+# A stage that ends in a test runner's summary, Python's unittest ("Ran N tests", "OK (skipped=K)",
+# "FAILED (failures=F, errors=E, skipped=K)") or Node's ("# pass N", "# fail N", "# cancelled N",
+# "# skipped N"): counts its tests. A stage that ends before its summary counts as one failure, one that
+# fails without a failing test as one more.
+runner_stage() {
   local name=$1 status=0
   shift
   local log="$logs/$name.log"
   "$@" 2>&1 | tee "$log" || status=$?
-  local ran fails skips
+  local ran pass fails skips
   ran=$(sed -nE 's/^Ran ([0-9]+) tests? in .*/\1/p' "$log" | tail -1)
-  if [ -z "$ran" ]; then count "$name" 0 1 0; return; fi
-  fails=$(grep -oE '(failures|errors)=[0-9]+' "$log" | awk -F= '{ s += $2 } END { print s + 0 }')
-  skips=$(grep -oE 'skipped=[0-9]+' "$log" | tail -1 | cut -d= -f2)
-  skips=${skips:-0}
-  if [ "$status" -ne 0 ] && [ "$fails" -eq 0 ]; then fails=1; fi
-  count "$name" $((ran - fails - skips)) "$fails" "$skips"
-}
-
-# A stage that ends in Node's test runner: counts its tests ("# pass N", "# fail N", "# cancelled N",
-# "# skipped N"); a stage that ends before that counts as one failure.
-node_test_stage() {
-  local name=$1 status=0
-  shift
-  local log="$logs/$name.log"
-  "$@" 2>&1 | tee "$log" || status=$?
-  local pass fails skips
-  pass=$(sed -nE 's/^# pass ([0-9]+)$/\1/p' "$log" | tail -1)
-  if [ -z "$pass" ]; then count "$name" 0 1 0; return; fi
-  fails=$(sed -nE 's/^# (fail|cancelled) ([0-9]+)$/\2/p' "$log" | awk '{ s += $1 } END { print s + 0 }')
-  skips=$(sed -nE 's/^# skipped ([0-9]+)$/\1/p' "$log" | tail -1)
+  if [ -n "$ran" ]; then
+    fails=$(grep -oE '(failures|errors)=[0-9]+' "$log" | awk -F= '{ s += $2 } END { print s + 0 }')
+    skips=$(grep -oE 'skipped=[0-9]+' "$log" | tail -1 | cut -d= -f2)
+    pass=$((ran - fails - ${skips:-0}))
+  else
+    pass=$(sed -nE 's/^# pass ([0-9]+)$/\1/p' "$log" | tail -1)
+    if [ -z "$pass" ]; then count "$name" 0 1 0; return; fi
+    fails=$(sed -nE 's/^# (fail|cancelled) ([0-9]+)$/\2/p' "$log" | awk '{ s += $1 } END { print s + 0 }')
+    skips=$(sed -nE 's/^# skipped ([0-9]+)$/\1/p' "$log" | tail -1)
+  fi
   if [ "$status" -ne 0 ] && [ "$fails" -eq 0 ]; then fails=1; fi
   count "$name" "$pass" "$fails" "${skips:-0}"
 }
@@ -94,9 +86,9 @@ echo "== WebAssembly: the end-to-end suites against the Node program (vorna.js),
 web_start=$(date +%s)
 if bash tools/build-web.sh build-web-test; then
   for suite in entry uci xboard bad_input bench_signature; do
-    unittest_stage "web $suite" python3 tests/e2e/test_$suite.py --build-dir build-test --web-dir build-web-test
+    runner_stage "web $suite" python3 tests/e2e/test_$suite.py --build-dir build-test --web-dir build-web-test
   done
-  node_test_stage "web browser" bash -c 'cd tests/browser && npm ci --no-audit --no-fund >/dev/null &&
+  runner_stage "web browser" bash -c 'cd tests/browser && npm ci --no-audit --no-fund >/dev/null &&
                                           VORNA_WEB_DIR=build-web-test node --test worker.test.mjs'
 else
   count "web build" 0 1 0
@@ -107,7 +99,7 @@ echo "== Page: tools/build-page.sh on that build, then the page in headless Chro
 page_start=$(date +%s)
 mkdir -p build-test/browser
 if bash tools/build-page.sh build-web-test build-page-test; then
-  node_test_stage page bash -c 'set -o pipefail; cd tests/browser && npm ci --no-audit --no-fund >/dev/null &&
+  runner_stage page bash -c 'set -o pipefail; cd tests/browser && npm ci --no-audit --no-fund >/dev/null &&
     VORNA_PAGE_DIR=build-page-test node --test page.test.mjs 2>&1 | tee ../../build-test/browser/page.log'
 else
   count "page build" 0 1 0
@@ -124,7 +116,7 @@ else
 fi
 
 echo "== Windows programs, cross-built with MinGW-w64, under Wine"
-unittest_stage windows bash tools/test-windows.sh build-test
+runner_stage windows bash tools/test-windows.sh build-test
 
 echo "== ARM programs, cross-built, under qemu-user: the end-to-end suites, compared with the 64-bit program"
 arm_start=$(date +%s)
@@ -137,7 +129,7 @@ fi
 echo "== ARM stage: $(( $(date +%s) - arm_start )) s"
 
 echo "== Packages: tools/package.sh; the four .debs under lintian and unpacked into a scratch root, the Linux tarball, the Windows zip"
-unittest_stage packages python3 tests/package/test_package.py
+runner_stage packages python3 tests/package/test_package.py
 
 echo "== Fuzzing: each libFuzzer target for a short while (tools/fuzz.sh 1800 for a long run)"
 fuzz_log="$logs/fuzz.log"
