@@ -21,6 +21,7 @@
 # sides are compared too: they must be identical.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source bench/rounds.sh
 repo=$PWD
 
 rounds=3 depth=8 w32=1 callgrind=0
@@ -62,8 +63,17 @@ prepare() {
   fi
   local targets="Vorna_1_12_x64 vorna-bench vorna-perft"
   [ $w32 -eq 1 ] && targets="$targets Vorna_1_12_w32 vorna-bench-w32"
+  # Commits older than the build's own link to the x86 kernel headers need it from outside where
+  # g++-<version>-multilib is installed without g++-multilib's /usr/include/asm (the 64-bit program
+  # finds its own first).
+  local flags=()
+  if [ ! -e /usr/include/asm ] && [ -d /usr/include/x86_64-linux-gnu/asm ]; then
+    mkdir -p "$scratch/include32"
+    ln -sfn /usr/include/x86_64-linux-gnu/asm "$scratch/include32/asm"
+    flags=(-DCMAKE_CXX_FLAGS="-idirafter $scratch/include32")
+  fi
   {
-    cmake -S "$dir/src/tree" -B "$dir/build" -DCMAKE_BUILD_TYPE=Release -DVORNA_TESTS=OFF >/dev/null
+    cmake -S "$dir/src/tree" -B "$dir/build" -DCMAKE_BUILD_TYPE=Release -DVORNA_TESTS=OFF "${flags[@]}" >/dev/null
     # shellcheck disable=SC2086
     cmake --build "$dir/build" -j"$(nproc)" --target $targets >/dev/null
   } >&2
@@ -116,18 +126,9 @@ measure() {
 
 kinds="perft64 search64"
 [ $w32 -eq 1 ] && kinds="perft64 perft32 search64 search32"
-load0=$(cut -d' ' -f1-3 /proc/loadavg)
-for ((r = 1; r <= rounds; ++r)); do
-  if ((r % 2)); then order="base head"; else order="head base"; fi
-  for kind in $kinds; do
-    for side in $order; do measure "$kind" "$side"; done
-  done
-  echo "   round $r of $rounds done (load $(cut -d' ' -f1 /proc/loadavg))"
-done
-load1=$(cut -d' ' -f1-3 /proc/loadavg)
-
-printf '== %s on %s (%s cores); load average %s at the start, %s at the end; %d rounds\n' \
-  "$(date -u +%Y-%m-%d)" "$(uname -m)" "$(nproc)" "$load0" "$load1" "$rounds"
+# shellcheck disable=SC2086  # the kinds are meant to be split into words
+alternate_rounds "$rounds" base head $kinds
+report_heading "$rounds"
 echo "   base: $(describe "$1")"
 echo "   head: $(describe "$2")"
 search_nodes=$(sed -n 's/^total nodes //p' "$scratch/counts.search64.base.$$")

@@ -8,6 +8,7 @@
 # time on a shared machine; the load average is printed beside them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source bench/rounds.sh
 rounds=3
 if [ "${1:-}" = -n ]; then rounds=$2; shift 2; fi
 build=${1:-build}
@@ -49,7 +50,7 @@ run() {
 
 sides=(x64 sf)
 [ -n "$engine32" ] && sides=(x64 w32 sf)
-load0=$(cut -d' ' -f1-3 /proc/loadavg)
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 for ((r = 0; r < rounds; ++r)); do
   for ((i = 0; i < ${#sides[@]}; ++i)); do
     side=${sides[$(((i + r) % ${#sides[@]}))]}
@@ -60,15 +61,14 @@ for ((r = 0; r < rounds; ++r)); do
     esac
   done
 done
-load1=$(cut -d' ' -f1-3 /proc/loadavg)
+load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 
 stats() {  # file → "min median"
   sort -n "$1" | awk '{ a[NR] = $1 } END { m = (NR % 2) ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2; printf "%.2f %.2f", a[1], m }'
 }
 read -r sfmin sfmed <<<"$(stats "$tmp/sf")"
 read -r min med <<<"$(stats "$tmp/x64")"
-printf '== %s on %s (%s cores); load average %s at the start, %s at the end; %d rounds\n' \
-  "$(date -u +%Y-%m-%d)" "$(uname -m)" "$(nproc)" "$load0" "$load1" "$rounds"
+report_heading "$rounds"
 echo "   CPU seconds, min / median          (Stockfish: $("$sf" <<<quit | head -1 | cut -d' ' -f1-2))"
 printf '   Stockfish bulk-counting perft  %6.2f / %6.2f\n' "$sfmin" "$sfmed"
 printf '   Vorna_1_12_x64 perft suite     %6.2f / %6.2f   ratio to Stockfish %.2f\n' "$min" "$med" \

@@ -20,6 +20,7 @@
 # writes. The node counts of all runs are compared: they must be identical.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source bench/rounds.sh
 
 rounds=3 depth=8 perft=1
 while getopts "n:d:s" opt; do
@@ -79,18 +80,9 @@ measure() {
 
 kinds="search polled"
 [ $perft -eq 1 ] && kinds="$kinds perft"
-load0=$(cut -d' ' -f1-3 /proc/loadavg)
-for ((r = 1; r <= rounds; ++r)); do
-  if ((r % 2)); then order="native node"; else order="node native"; fi
-  for kind in $kinds; do
-    for side in $order; do measure "$kind" "$side"; done
-  done
-  echo "   round $r of $rounds done (load $(cut -d' ' -f1 /proc/loadavg))"
-done
-load1=$(cut -d' ' -f1-3 /proc/loadavg)
-
-printf '== %s on %s (%s cores); load average %s at the start, %s at the end; %d rounds\n' \
-  "$(date -u +%Y-%m-%d)" "$(uname -m)" "$(nproc)" "$load0" "$load1" "$rounds"
+# shellcheck disable=SC2086  # the kinds are meant to be split into words
+alternate_rounds "$rounds" native node $kinds
+report_heading "$rounds"
 echo "   native: $native/vorna-bench; Node $(node --version): $web/vorna-bench.js"
 nodes=$(sed -n 's/^total nodes //p' "$scratch/counts.search.native")
 printf '   %-38s %19s %19s %10s\n' "CPU seconds, min / median" native Node "Node speed"

@@ -1,0 +1,24 @@
+# Sourced by the comparison scripts: their rounds of alternating runs and the heading of their report.
+#
+#   alternate_rounds ROUNDS SIDE_A SIDE_B KIND...   calls `measure KIND SIDE` for every kind and both sides,
+#                                                   SIDE_A first in odd rounds, SIDE_B first in even ones
+#   report_heading ROUNDS                           the first line of the report: date, machine, cores, the
+#                                                   load average before and after the rounds
+alternate_rounds() {
+  local rounds=$1 a=$2 b=$3 r kind side order
+  shift 3
+  load_before=$(cut -d' ' -f1-3 /proc/loadavg)
+  for ((r = 1; r <= rounds; ++r)); do
+    if ((r % 2)); then order="$a $b"; else order="$b $a"; fi
+    for kind in "$@"; do
+      for side in $order; do measure "$kind" "$side"; done
+    done
+    echo "   round $r of $rounds done (load $(cut -d' ' -f1 /proc/loadavg))"
+  done
+  load_after=$(cut -d' ' -f1-3 /proc/loadavg)
+}
+
+report_heading() {
+  printf '== %s on %s (%s cores); load average %s at the start, %s at the end; %d rounds\n' \
+    "$(date -u +%Y-%m-%d)" "$(uname -m)" "$(nproc)" "$load_before" "$load_after" "$1"
+}
