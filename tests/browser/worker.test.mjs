@@ -1,24 +1,14 @@
-// The engine as a Web Worker in Chromium, started through vorna-engine.js as a page starts it: a search,
-// "isready" and "stop" during it (UCI), "?" during a game search and "exit" during an analysis (xboard),
-// each answered within 50 ms, timed inside the page from the send to the reply.
+// The engine as a Web Worker, started through vorna-engine.js as a page starts it: a search, "isready"
+// and "stop" during it (UCI), "?" during a game search and "exit" during an analysis (xboard), each
+// answered within 50 ms, timed inside the page from the send to the reply. In each browser and in each
+// place a page is served from: cross-origin isolated (the shared-memory input) and without the headers
+// (a plain server, a phone on the local network: the input through messages).
 import assert from "node:assert/strict";
-import { after, before, test } from "node:test";
-import { launchChromium, openPage, serveFolder, webDir } from "./support.mjs";
+import { after, before, describe, test } from "node:test";
+import { browserNames, launchBrowser, openPage, pageContext, serveFolder, webDir } from "./support.mjs";
 
 const BUDGET_MS = 50;
-let server, browser, page;
-
-before(async () => {
-  server = await serveFolder(webDir);
-  browser = await launchChromium();
-  page = await openPage(browser, server.url);
-  assert.equal(await page.evaluate(() => globalThis.crossOriginIsolated), true, "the server's headers isolate the page");
-});
-
-after(async () => {
-  await browser?.close();
-  await server?.close();
-});
+const PLACES = { isolated: "shared-memory", plain: "messages", phone: "messages" };
 
 // Runs in the page: starts an engine and gives it expect(regexp), which waits for the next matching line
 // and returns it with its arrival time and the lines skipped on the way.
@@ -56,61 +46,86 @@ const inPage = async ([moduleUrl, script]) => {
     return { ms: reply.t - start, reply: reply.line, before: reply.skipped };
   };
   try {
-    return await new Function("engine", "expect", "sleep", "timed", `return (async () => { ${script} })();`)(
+    const result = await new Function("engine", "expect", "sleep", "timed", `return (async () => { ${script} })();`)(
       engine, expect, sleep, timed);
+    return { inputPath: engine.inputPath, ...result };
   } finally {
     engine.terminate();
   }
 };
 
-const run = (script) => page.evaluate(inPage, [new URL("vorna-engine.js", server.url).href, script]);
+for (const browserName of browserNames) {
+  for (const [place, inputPath] of Object.entries(PLACES)) {
+    describe(`${browserName}, ${place}`, () => {
+      let server, browser, page;
+      const run = async (script) => {
+        const r = await page.evaluate(inPage, [new URL("vorna-engine.js", server.url).href, script]);
+        assert.equal(r.inputPath, inputPath, "startVorna picks the input path of the place");
+        return r;
+      };
 
-test("UCI: isready and stop during an infinite search", async () => {
-  const r = await run(`
-    engine.send("uci");
-    const ident = await expect(/^uciok$/);
-    engine.send("position startpos moves e2e4");
-    engine.send("go infinite");
-    await expect(/^info depth \\d+ /);
-    await sleep(200);
-    const ready = await timed("isready", /^readyok$/);
-    await sleep(300);
-    const stop = await timed("stop", /^bestmove /);
-    return { banner: ident.skipped.slice(0, 3), ready, stop };
-  `);
-  console.log(`worker: readyok ${r.ready.ms.toFixed(1)} ms after isready, bestmove ${r.stop.ms.toFixed(1)} ms after stop`);
-  assert.deepEqual(r.banner, ["Vorna 1.12 wasm",
-                              "(c) the Vorna developers; a free chess engine for UCI and xboard interfaces",
-                              "id name Vorna 1.12 wasm UCI"]);
-  assert.ok(r.ready.before.every((l) => l.startsWith("info depth ")), r.ready.before);
-  assert.ok(r.stop.before.every((l) => l.startsWith("info depth ")), "no bestmove before stop");
-  assert.match(r.stop.reply, /^bestmove [a-h][1-8][a-h][1-8]$/);
-  assert.ok(r.ready.ms < BUDGET_MS, `readyok after ${r.ready.ms} ms`);
-  assert.ok(r.stop.ms < BUDGET_MS, `bestmove after ${r.stop.ms} ms`);
-});
+      before(async () => {
+        server = await serveFolder(webDir, place);
+        browser = await launchBrowser(browserName);
+        page = await openPage(browser, server.url);
+        const context = await pageContext(page);
+        assert.equal(context.isolated, place === "isolated", `isolated: ${JSON.stringify(context)}`);
+      });
 
-test("xboard: ? during a game search and exit during an analysis", async () => {
-  const r = await run(`
-    engine.send("xboard");
-    engine.send("protover 2");
-    await expect(/^feature .*done=1/);
-    engine.send("new");
-    engine.send("st 60");
-    engine.send("go");
-    await expect(/^\\d+ -?\\d+ \\d+ \\d+ /);
-    await sleep(200);
-    const question = await timed("?", /^move /);
-    engine.send("analyze");
-    await expect(/^\\d+ -?\\d+ \\d+ \\d+ /);
-    await sleep(200);
-    const exit = await timed(["exit", "ping 1"], /^pong 1$/);
-    await sleep(300);
-    const after = await timed("ping 2", /^pong 2$/);
-    return { question, exit, after };
-  `);
-  console.log(`worker: move ${r.question.ms.toFixed(1)} ms after ?, analysis ended ${r.exit.ms.toFixed(1)} ms after exit`);
-  assert.match(r.question.reply, /^move [a-h][1-8][a-h][1-8]$/);
-  assert.deepEqual(r.after.before, [], "the analysis has ended");
-  assert.ok(r.question.ms < BUDGET_MS, `move after ${r.question.ms} ms`);
-  assert.ok(r.exit.ms < BUDGET_MS, `pong after ${r.exit.ms} ms`);
-});
+      after(async () => {
+        await browser?.close();
+        await server?.close();
+      });
+
+      test(`UCI: isready and stop during an infinite search`, async () => {
+        const r = await run(`
+          engine.send("uci");
+          const ident = await expect(/^uciok$/);
+          engine.send("position startpos moves e2e4");
+          engine.send("go infinite");
+          await expect(/^info depth \\d+ /);
+          await sleep(200);
+          const ready = await timed("isready", /^readyok$/);
+          await sleep(300);
+          const stop = await timed("stop", /^bestmove /);
+          return { banner: ident.skipped.slice(0, 3), ready, stop };
+        `);
+        console.log(`${browserName}, ${place}: readyok ${r.ready.ms.toFixed(1)} ms after isready, bestmove ${r.stop.ms.toFixed(1)} ms after stop`);
+        assert.deepEqual(r.banner, ["Vorna 1.12 wasm",
+                                    "(c) the Vorna developers; a free chess engine for UCI and xboard interfaces",
+                                    "id name Vorna 1.12 wasm UCI"]);
+        assert.ok(r.ready.before.every((l) => l.startsWith("info depth ")), r.ready.before);
+        assert.ok(r.stop.before.every((l) => l.startsWith("info depth ")), "no bestmove before stop");
+        assert.match(r.stop.reply, /^bestmove [a-h][1-8][a-h][1-8]$/);
+        assert.ok(r.ready.ms < BUDGET_MS, `readyok after ${r.ready.ms} ms`);
+        assert.ok(r.stop.ms < BUDGET_MS, `bestmove after ${r.stop.ms} ms`);
+      });
+
+      test(`xboard: ? during a game search and exit during an analysis`, async () => {
+        const r = await run(`
+          engine.send("xboard");
+          engine.send("protover 2");
+          await expect(/^feature .*done=1/);
+          engine.send("new");
+          engine.send("st 60");
+          engine.send("go");
+          await expect(/^\\d+ -?\\d+ \\d+ \\d+ /);
+          await sleep(200);
+          const question = await timed("?", /^move /);
+          engine.send("analyze");
+          await expect(/^\\d+ -?\\d+ \\d+ \\d+ /);
+          await sleep(200);
+          const exit = await timed(["exit", "ping 1"], /^pong 1$/);
+          await sleep(300);
+          const after = await timed("ping 2", /^pong 2$/);
+          return { question, exit, after };
+        `);
+        console.log(`${browserName}, ${place}: move ${r.question.ms.toFixed(1)} ms after ?, analysis ended ${r.exit.ms.toFixed(1)} ms after exit`);
+        assert.match(r.question.reply, /^move [a-h][1-8][a-h][1-8]$/);
+        assert.deepEqual(r.after.before, [], "the analysis has ended");
+        assert.ok(r.question.ms < BUDGET_MS, `move after ${r.question.ms} ms`);
+        assert.ok(r.exit.ms < BUDGET_MS, `pong after ${r.exit.ms} ms`);
+      });
+    });
+  }
+}
