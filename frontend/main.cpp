@@ -22,12 +22,15 @@ int main() {
     PrepareTransTable();
 
     char modeWord[32];
-    if (ReadInputWord(modeWord, sizeof modeWord) < 0) return 0;
-    if (strcasecmp(modeWord, "xboard") == 0)
-        XboardLoop();
-    else if (strcasecmp(modeWord, "uci") == 0)
-        UciLoop();
-    else if (strcasecmp(modeWord, "perft") == 0)
-        PerftSuite();
-    return 0;
+    if (ReadInputWord(modeWord, sizeof modeWord) >= 0) {
+        if (strcasecmp(modeWord, "xboard") == 0)
+            XboardLoop();
+        else if (strcasecmp(modeWord, "uci") == 0)
+            UciLoop();
+        else if (strcasecmp(modeWord, "perft") == 0)
+            PerftSuite();
+    }
+    // Ended through exit rather than by returning: where main may have been paused and resumed (the
+    // WebAssembly engine whose input comes as messages), nothing is left to receive its return value.
+    ExitProgram(0);
 }

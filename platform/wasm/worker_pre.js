@@ -1,13 +1,19 @@
-// The engine in a browser's Web Worker (build-web/vorna-worker.js): standard output goes to the page one
-// line at a time, as {line} messages without the newline; standard input is a queue in shared memory
-// (input_queue.js) that the worker makes and hands to the page in its first message, {ready: buffer},
-// before the engine starts; {exit: status} follows when the program has ended. The log file lives in
-// the worker's memory only.
-Module['vornaInput'] = VornaInputQueue.create();
+// The engine in a Web Worker (build-web/vorna-worker.js, vorna-worker-messages.js): standard output goes
+// to the page one line at a time, as {line} messages without the newline; {ready: true, buffer} says that
+// the engine has started (buffer: the shared-memory input queue, or null where the input comes as
+// {input} messages); {exit: status} follows when the program has ended, {error: text} when it has
+// failed (its WebAssembly did not load, it could not get its memory, it crashed). The log file lives in
+// the worker's memory only. The input itself is set up by worker_shared_memory.js or
+// worker_messages.js, linked before this.
 Module['programPath'] = 'vorna';
 Module['thisProgram'] = 'vorna';
-Module['preRun'] = [function () { postMessage({ ready: Module['vornaInput'].buffer }); }];
+Module['preRun'] = [function () {
+  var input = Module['vornaInput'];
+  postMessage({ ready: true, buffer: input.buffer || null });
+}];
 Module['onExit'] = function (status) { postMessage({ exit: status }); };
+Module['onAbort'] = function (what) { postMessage({ error: String(what) }); };
+addEventListener('unhandledrejection', function (event) { postMessage({ error: String(event.reason) }); });
 (function () {
   var decoder = new TextDecoder();
   function lineWriter(deliver) {
