@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the web page: web/ bundled offline with esbuild (packages from web/package-lock.json) into
-# build-page/, a folder of plain files, with the engine files that tools/build-web.sh builds in
-# build-web/. Serve the folder over HTTP with cross-origin isolation and open it (last line).
+# build-page/, a folder of plain files for any static web server, with the engine files that
+# tools/build-web.sh builds in build-web/; and build-page/vorna.html, the same page in one
+# self-contained file that also plays when opened from disk (tools/single-page.mjs).
 #
 #   tools/build-page.sh [WEB_BUILD_DIR [PAGE_DIR]]     (defaults build-web and build-page)
 set -euo pipefail
@@ -25,7 +26,7 @@ mkdir -p "$out/assets/pieces" "$out/assets/extensions/markers"
 cp web/index.html "$out/"
 cp "$cb/assets/pieces/standard.svg" "$out/assets/pieces/"
 cp "$cb/assets/extensions/markers/markers.svg" "$out/assets/extensions/markers/"
-cp "$web/vorna-engine.js" "$web/vorna-worker.js" "$out/"
+cp "$web/vorna-engine.js" "$web/vorna-worker.js" "$web/vorna-worker-messages.js" "$out/"
 
 {
   echo "This page bundles Vorna (MIT), cm-chessboard (MIT) and chess.js (BSD-2-Clause); its chess"
@@ -38,4 +39,6 @@ cp "$web/vorna-engine.js" "$web/vorna-worker.js" "$out/"
   sed -n '/^LICENSE/,/^-->/p' "$cb/assets/pieces/standard.svg" | sed '$d'
 } >"$out/LICENSES.txt"
 
-echo "page built in $out/; to open it: tools/serve-web.py $out, then the address it prints in a browser"
+node tools/single-page.mjs "$out" "$web" "$out/vorna.html"
+
+echo "page built in $out/: publish the folder on any web server (tools/serve-web.py $out serves it here), or open $out/vorna.html from disk"
