@@ -10,10 +10,10 @@ source tools/packages.sh
 # qemu-user runs the ARM programs, and the 32-bit x86 program where the kernel does not run 32-bit
 # programs (tools/launch).
 packages=(g++ cmake python3 libgtest-dev polyglot xboard xvfb fairymax dpkg-dev lintian man-db qemu-user)
-# The WebAssembly programs: Emscripten builds them, Node runs them, Chromium runs the Web Worker (its
-# driver comes from npm, tests/browser/package-lock.json). Node and npm count when their commands are
-# there, whoever installed them.
-packages+=(emscripten chromium)
+# The WebAssembly programs: Emscripten builds them, Node runs them, Chromium and Firefox run the Web
+# Worker and the page (their driver comes from npm, tests/browser/package-lock.json). Node and npm
+# count when their commands are there, whoever installed them.
+packages+=(emscripten chromium firefox-esr)
 command -v node >/dev/null 2>&1 || packages+=(nodejs)
 command -v npm >/dev/null 2>&1 || packages+=(npm)
 need_packages install-test-deps "${packages[@]}" && need_packages install-test-deps "$(multilib_package)"

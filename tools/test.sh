@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds and runs every test: unit tests and end-to-end tests of both programs in Release, the
-# WebAssembly programs (the end-to-end suites against the Node program, the Web Worker in headless
-# Chromium), the web page played in headless Chromium, then the same suite on an AddressSanitizer +
-# UndefinedBehaviorSanitizer build of the 64-bit program, the Windows programs under Wine, the
-# end-to-end suites of the ARM programs under qemu-user, the packages, a short fuzz run and a short soak.
+# WebAssembly programs (the end-to-end suites against the Node program on both input paths, the Web
+# Worker in headless Chromium and Firefox), the web page played in both browsers, then the same suite
+# on an AddressSanitizer + UndefinedBehaviorSanitizer build of the 64-bit program, the Windows programs
+# under Wine, the end-to-end suites of the ARM programs under qemu-user, the packages, a short fuzz run
+# and a short soak.
 # Run as root on a fresh Debian machine: installs what the tests need when it is missing.
 #
 # Every stage runs even when an earlier one failed; the last line sums them up as
@@ -82,11 +83,16 @@ else
   count "Release build" 0 1 0
 fi
 
-echo "== WebAssembly: the end-to-end suites against the Node program (vorna.js), the Web Worker in Chromium"
+echo "== WebAssembly: the end-to-end suites against the Node program (vorna.js) on both input paths, the Web Worker in Chromium and Firefox"
 web_start=$(date +%s)
 if bash tools/build-web.sh build-web-test; then
   for suite in entry uci xboard bad_input bench_signature; do
     runner_stage "web $suite" python3 tests/e2e/test_$suite.py --build-dir build-test --web-dir build-web-test
+  done
+  # The same suites with the input as messages, the way it goes on a page without cross-origin isolation.
+  for suite in entry uci xboard bad_input; do
+    VORNA_WASM_INPUT=messages runner_stage "web $suite (input as messages)" \
+      python3 tests/e2e/test_$suite.py --build-dir build-test --web-dir build-web-test
   done
   runner_stage "web browser" bash -c 'cd tests/browser && npm ci --no-audit --no-fund >/dev/null &&
                                           VORNA_WEB_DIR=build-web-test node --test worker.test.mjs'
@@ -95,7 +101,7 @@ else
 fi
 echo "== WebAssembly stage: $(( $(date +%s) - web_start )) s"
 
-echo "== Page: tools/build-page.sh on that build, then the page in headless Chromium (log, screenshots: build-test/browser/)"
+echo "== Page: tools/build-page.sh on that build, then the page in headless Chromium and Firefox (log, screenshots: build-test/browser/)"
 page_start=$(date +%s)
 mkdir -p build-test/browser
 if bash tools/build-page.sh build-web-test build-page-test; then

@@ -27,9 +27,10 @@ function explain(what) {
   if (/memory/i.test(text) && /alloc|out of|range/i.test(text)) {
     return `the browser could not give Vorna the memory it needs (about 170 MB): ${text}`;
   }
-  if (/WebAssembly/.test(text) && /not defined|undefined/.test(text)) {
+  if (/no native wasm|WebAssembly is (not defined|undefined)/i.test(text)) {
     return `this browser runs no WebAssembly, which Vorna needs: ${text}`;
   }
+  if (/SyntaxError/.test(text)) return `its engine file is damaged or incomplete (${text})`;
   return text;
 }
 

@@ -56,8 +56,9 @@ export async function serveFolder(dir, place = "isolated") {
   return { url: `http://${place === "phone" ? PHONE_HOST : "127.0.0.1"}:${port}/`, close };
 }
 
-// A headless browser with a fresh profile that reaches nothing outside this host.
-export function launchBrowser(name) {
+// A headless browser with a fresh profile that reaches nothing outside this host; flags: more
+// command-line arguments (Chromium).
+export function launchBrowser(name, flags = []) {
   if (name === "firefox") {
     return puppeteer.launch({
       browser: "firefox",
@@ -71,7 +72,7 @@ export function launchBrowser(name) {
     executablePath: process.env.VORNA_CHROMIUM || "/usr/bin/chromium",
     headless: true,
     args: ["--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run", "--disable-background-networking",
-           "--disable-component-update", "--disable-sync", `--host-resolver-rules=MAP ${PHONE_HOST} 127.0.0.1`],
+           "--disable-component-update", "--disable-sync", `--host-resolver-rules=MAP ${PHONE_HOST} 127.0.0.1`, ...flags],
   });
 }
 

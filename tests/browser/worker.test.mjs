@@ -129,3 +129,61 @@ for (const browserName of browserNames) {
     });
   }
 }
+
+// What the page is told when the engine cannot start or stops working, as a person meets it: an engine
+// file cut short (a broken download), a browser without WebAssembly in its workers, too little memory
+// for the engine (a browser limited to 64 MB of WebAssembly memory), and a worker that fails in the
+// middle of a search. Each is answered at once, with the reason.
+describe("startVorna: failures", () => {
+  let server;
+  before(async () => { server = await serveFolder(webDir, "plain"); });
+  after(async () => { await server?.close(); });
+
+  // Starts an engine on a page whose worker file is changed by alter(text); returns what happened.
+  const attempt = async (browserName, alter, flags) => {
+    const browser = await launchBrowser(browserName, flags);
+    try {
+      const page = await openPage(browser, null);
+      if (alter) {
+        await page.setRequestInterception(true);
+        page.on("request", async (request) => {
+          if (!request.url().endsWith("/vorna-worker-messages.js")) return request.continue();
+          const text = await (await fetch(request.url())).text();
+          request.respond({ status: 200, contentType: "text/javascript", body: alter(text) });
+        });
+      }
+      await page.goto(server.url);
+      return await page.evaluate(async (moduleUrl) => {
+        const { startVorna } = await import(moduleUrl);
+        const t0 = performance.now();
+        let engine;
+        try {
+          engine = await startVorna();
+        } catch (error) {
+          return { rejected: error.message, ms: performance.now() - t0 };
+        }
+        // Started: a search until the engine ends; onExit says how.
+        const exit = new Promise((resolve) => { engine.onExit = resolve; });
+        engine.send("uci");
+        engine.send("go infinite");
+        const info = await Promise.race([exit, new Promise((resolve) => setTimeout(() => resolve(null), 5000))]);
+        engine.terminate();
+        return { exit: info && { status: info.status, error: info.error && info.error.message } };
+      }, new URL("vorna-engine.js", server.url).href);
+    } finally {
+      await browser.close();
+    }
+  };
+
+  test("each failure reaches the page with its reason", async () => {
+    const truncated = await attempt("chromium", (text) => text.slice(0, text.length >> 1));
+    assert.match(truncated.rejected ?? "", /^Vorna could not start: its engine file is damaged or incomplete/, JSON.stringify(truncated));
+    const noWasm = await attempt("chromium", (text) => `delete globalThis.WebAssembly;\n${text}`);
+    assert.match(noWasm.rejected ?? "", /^Vorna could not start: this browser runs no WebAssembly/, JSON.stringify(noWasm));
+    const memory = await attempt("chromium", null, ["--js-flags=--wasm-max-mem-pages=1024"]);
+    assert.match(memory.rejected ?? "", /^Vorna could not start: the browser could not give Vorna the memory it needs/, JSON.stringify(memory));
+    const crash = await attempt("chromium", (text) => `${text}\nsetTimeout(function () { throw new Error("failed in the search"); }, 500);`);
+    assert.match(crash.exit?.error ?? "", /^Vorna stopped working: .*failed in the search/, JSON.stringify(crash));
+    for (const r of [truncated, noWasm, memory]) assert.ok(r.ms < 5000, `answered after ${r.ms} ms`);
+  });
+});
