@@ -7,6 +7,8 @@
 #   build-package/vorna-1.12-linux.tar.gz   the four programs statically linked, their manual pages,
 #                                           read-me and licence
 #   build-package/vorna-1.12-windows.zip    both Windows programs (tools/build-windows.sh), read-me and licence
+#   build-package/vorna-1.12-web.zip        the web page (tools/build-page.sh): the folder for a web server, the
+#                                           single file, the engine files for web developers, read-me, licences
 # Run as root on a fresh Debian machine: installs the compilers, dpkg-dev and file when they are missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -70,8 +72,22 @@ sed 's/\r*$/\r/' packaging/README-windows.txt >"$stage/README.txt"
 sed 's/\r*$/\r/' LICENSE >"$stage/LICENSE.txt"
 (cd "$out/zip" && cmake -E tar cf "../$name.zip" --format=zip "$name")
 
+quiet bash tools/build-page.sh "$out/web" "$out/page"
+name=vorna-1.12-web
+stage=$out/webzip/$name
+rm -rf "$out/webzip" "$out/$name.zip"
+mkdir -p "$stage/engine"
+cp -r "$out/page" "$stage/page"
+rm "$stage/page/vorna.html"
+cp "$out/page/vorna.html" "$out/page/LICENSES.txt" "$stage/"
+cp "$out/web/vorna.js" "$out/web/vorna-engine.js" "$out/web/vorna-worker.js" "$out/web/vorna-worker-messages.js" \
+   "$stage/engine/"
+cp packaging/README-web.txt "$stage/README.txt"
+(cd "$out/webzip" && cmake -E tar cf "../$name.zip" --format=zip "$name")
+
 for deb in "${debs[@]}"; do
   echo "$PWD/$deb"
 done
 echo "$PWD/$out/vorna-1.12-linux.tar.gz"
-echo "$PWD/$out/$name.zip"
+echo "$PWD/$out/vorna-1.12-windows.zip"
+echo "$PWD/$out/vorna-1.12-web.zip"

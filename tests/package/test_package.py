@@ -36,7 +36,8 @@ def setUpModule():
         raise AssertionError("tools/package.sh failed:\n" + res.stdout + res.stderr)
     for line in res.stdout.splitlines():
         PACKAGES[os.path.basename(line)] = os.path.join(ROOT, line)
-    expected = ["vorna_1.12_%s.deb" % arch for arch in DEBS] + ["vorna-1.12-linux.tar.gz", "vorna-1.12-windows.zip"]
+    expected = ["vorna_1.12_%s.deb" % arch for arch in DEBS] + ["vorna-1.12-linux.tar.gz", "vorna-1.12-windows.zip",
+                                                                "vorna-1.12-web.zip"]
     if sorted(PACKAGES) != sorted(expected) or not all(map(os.path.isfile, PACKAGES.values())):
         raise AssertionError("tools/package.sh should print the paths of %s: %r" % (expected, res.stdout))
 
@@ -181,6 +182,27 @@ class WindowsZip(unittest.TestCase):
                 self.assertTrue(data.endswith(b"\r\n"), text)
                 self.assertIsNone(re.search(rb"(?<!\r)\n|\r(?!\n)", data), text + ": a line end other than CR LF")
             self.assertIn(b"MIT", z.read(folder + "LICENSE.txt"))
+
+
+class WebZip(unittest.TestCase):
+    def test_zip_holds_the_page_both_ways_and_the_engine_files(self):
+        folder = "vorna-1.12-web/"
+        with zipfile.ZipFile(PACKAGES["vorna-1.12-web.zip"]) as z:
+            names = set(n[len(folder):] for n in z.namelist() if not n.endswith("/"))
+            for name in ["vorna.html", "LICENSES.txt", "README.txt", "page/index.html", "page/page.js", "page/page.css",
+                         "page/vorna-engine.js", "page/vorna-worker.js", "page/vorna-worker-messages.js",
+                         "page/assets/pieces/standard.svg", "engine/vorna.js", "engine/vorna-engine.js",
+                         "engine/vorna-worker.js", "engine/vorna-worker-messages.js"]:
+                self.assertIn(name, names)
+            licences = z.read(folder + "LICENSES.txt").decode()
+            for what in ("== Vorna ==", "== cm-chessboard ==", "== chess.js ==", "CC BY-SA 3.0"):
+                self.assertIn(what, licences)
+            # The single file plays from disk: it refers to no other file (only fragments and data URLs).
+            page = z.read(folder + "vorna.html").decode()
+            refs = re.findall(r"""(?:src|href)\s*=\s*["']([^"']*)["']""", page)
+            outside = [r for r in refs if not r.startswith(("#", "data:"))]
+            self.assertEqual(outside, [], "vorna.html refers to other files")
+            self.assertIn("VornaMessageInput", page, "the engine is inside")
 
 
 if __name__ == "__main__":
