@@ -29,7 +29,7 @@ let inlineMessagesWorker = null;
 let inlineWorkerUrl = null;
 
 // Each worker file in a `new Worker(new URL("./file", import.meta.url))` of its own: the form in which
-// bundlers (webpack, Vite, Parcel) find the file and bundle it as a worker.
+// bundlers (webpack, Vite) find the file and bundle it as a worker.
 function startWorker(input) {
   if (input === "shared-memory") return new Worker(new URL("./vorna-worker.js", import.meta.url));
   return new Worker(new URL("./vorna-worker-messages.js", import.meta.url));
