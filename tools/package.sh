@@ -7,7 +7,10 @@
 #   build-package/vorna-1.12-linux.tar.gz   the four programs statically linked, their manual pages,
 #                                           read-me and licence
 #   build-package/vorna-1.12-windows.zip    both Windows programs (tools/build-windows.sh), read-me and licence
-# Run as root on a fresh Debian machine: installs the compilers, dpkg-dev and file when they are missing.
+#   build-package/vorna-1.12.0.tgz          the npm package (tools/build-npm.sh, from the WebAssembly build
+#                                           in build-web/)
+# Run as root on a fresh Debian machine: installs the compilers, dpkg-dev and file (and Emscripten and
+# Node for the npm package) when they are missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -70,8 +73,12 @@ sed 's/\r*$/\r/' packaging/README-windows.txt >"$stage/README.txt"
 sed 's/\r*$/\r/' LICENSE >"$stage/LICENSE.txt"
 (cd "$out/zip" && cmake -E tar cf "../$name.zip" --format=zip "$name")
 
+quiet bash tools/build-npm.sh build-web "$out"
+npm_tarball=$(tail -n 1 "$out/package-step.log")
+
 for deb in "${debs[@]}"; do
   echo "$PWD/$deb"
 done
 echo "$PWD/$out/vorna-1.12-linux.tar.gz"
 echo "$PWD/$out/$name.zip"
+echo "$npm_tarball"

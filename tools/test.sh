@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every test: unit tests and end-to-end tests of both programs in Release, the
 # WebAssembly programs (the end-to-end suites against the Node program on both input paths, the Web
-# Worker in headless Chromium and Firefox), the web page played in both browsers, then the same suite
+# Worker in headless Chromium and Firefox), the web page played in both browsers, the npm package
+# installed and used (Node, npx, a bundled page in both browsers, TypeScript), then the same suite
 # on an AddressSanitizer + UndefinedBehaviorSanitizer build of the 64-bit program, the Windows programs
 # under Wine, the end-to-end suites of the ARM programs under qemu-user, the packages, a short fuzz run
 # and a short soak.
@@ -111,6 +112,12 @@ else
   count "page build" 0 1 0
 fi
 echo "== Page stage: $(( $(date +%s) - page_start )) s"
+
+echo "== npm package: packed from that build (tools/build-npm.sh), installed offline into a scratch project, used from Node, npx, an esbuild bundle in Chromium and Firefox, and TypeScript"
+npm_start=$(date +%s)
+runner_stage npm bash -c 'cd tests/browser && npm ci --no-audit --no-fund >/dev/null && cd ../npm &&
+                          npm ci --no-audit --no-fund >/dev/null && VORNA_WEB_DIR=build-web-test node --test package.test.mjs'
+echo "== npm stage: $(( $(date +%s) - npm_start )) s"
 
 echo "== Sanitizer build (ASan + UBSan)"
 if cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORNA_SANITIZE=ON >/dev/null &&
