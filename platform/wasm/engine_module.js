@@ -45,7 +45,10 @@ export async function startVorna(options = {}) {
   if (typeof Worker === "undefined") throw new Error("this browser cannot run Web Workers, which Vorna needs");
   if (typeof WebAssembly === "undefined") throw new Error("this browser runs no WebAssembly, which Vorna needs");
   const settings = { input, timeout: options.timeout ?? STARTUP_TIMEOUT_MS, host: "browser" };
-  if (options.url != null) return connectVorna(new Worker(options.url), { ...settings, url: String(options.url) });
+  if (options.url != null) {
+    const url = String(options.url.href ?? options.url);
+    return connectVorna(new Worker(url), { ...settings, url });
+  }
 
   const file = input === "shared-memory" ? "vorna-worker.js" : "vorna-worker-messages.js";
   const fallback = inlineMessagesWorker !== null && options.input !== "shared-memory";
@@ -62,6 +65,14 @@ export async function startVorna(options = {}) {
       if (!fallback || !error.loadFailed) throw error;
     }
   }
-  inlineWorkerUrl ??= URL.createObjectURL(new Blob([(await inlineMessagesWorker()).default], { type: "text/javascript" }));
+  if (inlineWorkerUrl === null) {
+    let source;
+    try {
+      source = (await inlineMessagesWorker()).default;
+    } catch (error) {
+      throw new Error(`Vorna could not start: neither ${file} nor the module's own copy of the engine could be loaded (${error.message})`);
+    }
+    inlineWorkerUrl = URL.createObjectURL(new Blob([source], { type: "text/javascript" }));
+  }
   return connectVorna(new Worker(inlineWorkerUrl), { ...settings, input: "messages", url: "its own copy of vorna-worker-messages.js" });
 }
