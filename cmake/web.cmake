@@ -64,9 +64,11 @@ vorna_wasm_program(vorna-worker-messages frontend/main.cpp -sENVIRONMENT=worker 
 vorna_wasm_program(vorna-bench bench/bench.cpp ${VORNA_WASM_NODE}
   "--pre-js=${VORNA_WASM_GLUE}/input_queue.js" "--pre-js=${VORNA_WASM_GLUE}/bench_pre.js")
 
-# The page's module carries its own copy of the input queue (the shell's redirection: no VERBATIM).
+# The page's module carries its own copy of the input queue and of the engine object it shares with the
+# npm package's Node module (tools/build-npm.sh); the shell's redirection: no VERBATIM.
+set(VORNA_ENGINE_MODULE input_queue.js engine_connection.js engine_module.js)
+list(TRANSFORM VORNA_ENGINE_MODULE PREPEND ${VORNA_WASM_GLUE}/)
 add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/vorna-engine.js
-  COMMAND ${CMAKE_COMMAND} -E cat ${VORNA_WASM_GLUE}/input_queue.js ${VORNA_WASM_GLUE}/engine_module.js
-          > ${CMAKE_BINARY_DIR}/vorna-engine.js
-  DEPENDS ${VORNA_WASM_GLUE}/input_queue.js ${VORNA_WASM_GLUE}/engine_module.js)
+  COMMAND ${CMAKE_COMMAND} -E cat ${VORNA_ENGINE_MODULE} > ${CMAKE_BINARY_DIR}/vorna-engine.js
+  DEPENDS ${VORNA_ENGINE_MODULE})
 add_custom_target(vorna-engine ALL DEPENDS ${CMAKE_BINARY_DIR}/vorna-engine.js)

@@ -9,7 +9,10 @@
 #   build-package/vorna-1.12-windows.zip    both Windows programs (tools/build-windows.sh), read-me and licence
 #   build-package/vorna-1.12-web.zip        the web page (tools/build-page.sh): the folder for a web server, the
 #                                           single file, the engine files for web developers, read-me, licences
-# Run as root on a fresh Debian machine: installs the compilers, dpkg-dev and file when they are missing.
+#   build-package/vorna-1.12.0.tgz          the npm package (tools/build-npm.sh, from the same WebAssembly
+#                                           build as the web zip)
+# Run as root on a fresh Debian machine: installs the compilers, dpkg-dev and file (and Emscripten and
+# Node for the npm package) when they are missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -85,9 +88,13 @@ cp "$out/web/vorna.js" "$out/web/vorna-engine.js" "$out/web/vorna-worker.js" "$o
 cp packaging/README-web.txt "$stage/README.txt"
 (cd "$out/webzip" && cmake -E tar cf "../$name.zip" --format=zip "$name")
 
+quiet bash tools/build-npm.sh "$out/web" "$out"
+npm_tarball=$(tail -n 1 "$out/package-step.log")
+
 for deb in "${debs[@]}"; do
   echo "$PWD/$deb"
 done
 echo "$PWD/$out/vorna-1.12-linux.tar.gz"
 echo "$PWD/$out/vorna-1.12-windows.zip"
 echo "$PWD/$out/vorna-1.12-web.zip"
+echo "$npm_tarball"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every test: unit tests and end-to-end tests of both programs in Release, the
 # WebAssembly programs (the end-to-end suites against the Node program on both input paths, the Web
-# Worker in headless Chromium and Firefox), the web page played in both browsers, then the same suite
+# Worker in headless Chromium and Firefox), the web page played in both browsers, the npm package
+# installed and used, then the same suite
 # on an AddressSanitizer + UndefinedBehaviorSanitizer build of the 64-bit program, the Windows programs
 # under Wine, the end-to-end suites of the ARM programs under qemu-user, the packages, a short fuzz run
 # and a short soak.
@@ -11,9 +12,9 @@
 #   tools/test.sh --quick      the native build with the unit and end-to-end tests of the two native
 #                              programs only: no WebAssembly, browsers, sanitizers, Wine, ARM, packages,
 #                              fuzzing or soak (a few minutes on a warm machine)
-#   tools/test.sh STAGE...     the named stages, in the order given: release web page sanitizer windows
-#                              arm packages fuzz soak (a stage builds what it needs; "soak" needs the
-#                              sanitizer build of "sanitizer")
+#   tools/test.sh STAGE...     the named stages, in the order given: release web page npm sanitizer
+#                              windows arm packages fuzz soak (a stage builds what it needs; "soak"
+#                              needs the sanitizer build of "sanitizer")
 #
 # Every stage runs even when an earlier one failed; each stage's time is printed at its end and again in
 # the summary, and the last line sums them up as "N passed, N failed, N skipped" (ctest tests, Windows
@@ -24,7 +25,7 @@
 # (tools/launch) and the 32-bit Windows program is not run; VORNA_EMULATE32=1 takes that path anywhere.
 set -uo pipefail
 cd "$(dirname "$0")/.."
-all_stages=(release web page sanitizer windows arm packages fuzz soak)
+all_stages=(release web page npm sanitizer windows arm packages fuzz soak)
 case "${1:-}" in
   "") stages=("${all_stages[@]}") ;;
   --quick) stages=(release) ;;
@@ -138,6 +139,16 @@ stage_page() {
       VORNA_PAGE_DIR=build-page-test node --test page.test.mjs 2>&1 | tee ../../build-test/browser/page.log'
   else
     count "page build" 0 1 0
+  fi
+}
+
+stage_npm() {
+  echo "== npm package: packed from the WebAssembly build (tools/build-npm.sh), installed offline into a scratch project, used from Node, npx, an esbuild bundle in Chromium and Firefox, and TypeScript"
+  if bash tools/build-web.sh build-web-test >/dev/null; then
+    runner_stage npm bash -c 'cd tests/browser && npm ci --no-audit --no-fund >/dev/null && cd ../npm &&
+                              npm ci --no-audit --no-fund >/dev/null && VORNA_WEB_DIR=build-web-test node --test package.test.mjs'
+  else
+    count "npm build" 0 1 0
   fi
 }
 

@@ -1,10 +1,12 @@
-"""The packages that tools/package.sh makes: the four Debian packages, the Linux tarball and the Windows zip.
+"""The packages that tools/package.sh makes: the four Debian packages, the Linux tarball, the Windows zip and
+the npm package.
 
 Each .deb is checked with lintian, unpacked into a scratch root with dpkg -x (nothing is installed on
 the machine) and its program is started the way xboard starts it, by the plugin file's command (through
 tools/launch: the ARM programs run under qemu-user). The tarball must hold the four programs statically
 linked, each answering "uci" (the ARM ones under qemu-user with no library root). The zip must hold both
-Windows programs and the two texts with CR LF line ends.
+Windows programs and the two texts with CR LF line ends. The npm package is only looked for here:
+tests/npm/ installs and uses it.
 """
 import os
 import re
@@ -26,18 +28,18 @@ DEBS = {"amd64": ("Vorna_1_12_x64", 62), "i386": ("Vorna_1_12_w32", 3),
         "arm64": ("Vorna_1_12_arm64", 183), "armhf": ("Vorna_1_12_arm32", 40)}
 
 
-def run(argv, **kw):
-    return subprocess.run(argv, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, timeout=300, **kw)
+def run(argv, timeout=300, **kw):
+    return subprocess.run(argv, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, timeout=timeout, **kw)
 
 
 def setUpModule():
-    res = run(["bash", os.path.join(ROOT, "tools", "package.sh")], cwd=ROOT)
+    res = run(["bash", os.path.join(ROOT, "tools", "package.sh")], cwd=ROOT, timeout=900)
     if res.returncode != 0:
         raise AssertionError("tools/package.sh failed:\n" + res.stdout + res.stderr)
     for line in res.stdout.splitlines():
         PACKAGES[os.path.basename(line)] = os.path.join(ROOT, line)
     expected = ["vorna_1.12_%s.deb" % arch for arch in DEBS] + ["vorna-1.12-linux.tar.gz", "vorna-1.12-windows.zip",
-                                                                "vorna-1.12-web.zip"]
+                                                                "vorna-1.12-web.zip", "vorna-1.12.0.tgz"]
     if sorted(PACKAGES) != sorted(expected) or not all(map(os.path.isfile, PACKAGES.values())):
         raise AssertionError("tools/package.sh should print the paths of %s: %r" % (expected, res.stdout))
 
