@@ -2,12 +2,16 @@
 // to the page one line at a time, as {line} messages without the newline; {ready: true, buffer} says that
 // the engine has started (buffer: the shared-memory input queue, or null where the input comes as
 // {input} messages); {exit: status} follows when the program has ended, {error: text} when it has
-// failed (its WebAssembly did not load, it could not get its memory, it crashed). The log file lives in
-// the worker's memory only. The input itself is set up by worker_shared_memory.js or
-// worker_messages.js, linked before this.
+// failed (its WebAssembly did not load, it could not get its memory, it crashed). The input itself is
+// set up by worker_shared_memory.js or worker_messages.js, linked before this.
+//
+// The log would live in the worker's memory, where nothing can read it, and grow with every game and
+// analysis for as long as the page stays open: its two names lead to /dev/null instead.
 Module['programPath'] = 'vorna';
 Module['thisProgram'] = 'vorna';
 Module['preRun'] = [function () {
+  FS.symlink('/dev/null', 'vorna_uci.log');
+  FS.symlink('/dev/null', 'vorna_wb.log');
   var input = Module['vornaInput'];
   postMessage({ ready: true, buffer: input.buffer || null });
 }];
