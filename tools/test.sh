@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds and runs every test: unit tests and end-to-end tests of both programs in Release, the
 # WebAssembly programs (the end-to-end suites against the Node program, the Web Worker in headless
-# Chromium), the web page played in headless Chromium, then the same suite on an AddressSanitizer +
-# UndefinedBehaviorSanitizer build of the 64-bit program, the Windows programs under Wine, the
-# end-to-end suites of the ARM programs under qemu-user, the packages, a short fuzz run and a short soak.
+# Chromium), the page's logic under Node, the web page played in headless Chromium and Firefox, then
+# the same suite on an AddressSanitizer + UndefinedBehaviorSanitizer build of the 64-bit program, the
+# Windows programs under Wine, the end-to-end suites of the ARM programs under qemu-user, the packages,
+# a short fuzz run and a short soak.
 # Run as root on a fresh Debian machine: installs what the tests need when it is missing.
 #
 # Every stage runs even when an earlier one failed; the last line sums them up as
@@ -95,7 +96,10 @@ else
 fi
 echo "== WebAssembly stage: $(( $(date +%s) - web_start )) s"
 
-echo "== Page: tools/build-page.sh on that build, then the page in headless Chromium (log, screenshots: build-test/browser/)"
+echo "== Page logic: the game, the clocks and the UCI driver of the page under Node (fake engine, fake clock)"
+runner_stage "page logic" bash -c 'cd web && npm ci --no-audit --no-fund --loglevel=error >/dev/null && node --test ../tests/page/'
+
+echo "== Page: tools/build-page.sh on that build, then the page in headless Chromium and Firefox (log, screenshots: build-test/browser/)"
 page_start=$(date +%s)
 mkdir -p build-test/browser
 if bash tools/build-page.sh build-web-test build-page-test; then
