@@ -541,7 +541,7 @@ export function createGame(options = {}) {
   function statusOf() {
     const shown = new Chess(fenAt(s.view));
     const turn = COLOR_NAME[shown.turn()];
-    const engineDown = s.engine.status === "failed" ? ` ${s.engine.message}.` : "";
+    const engineDown = s.engine.status === "failed" ? " Vorna is not running: restart it to analyse." : "";
     let text, state;
     if (s.result) {
       state = "over";
@@ -557,10 +557,10 @@ export function createGame(options = {}) {
     } else if (s.chess.turn() !== s.userColor) {
       if (s.engine.status === "ready") { state = "thinking"; text = "Vorna is thinking…"; }
       else if (s.engine.status === "starting") { state = "waiting"; text = "Vorna is starting; it plays its move once it runs."; }
-      else { state = "waiting"; text = `It is Vorna's move, but it is not running.${engineDown} Restart it to play on.`; }
+      else { state = "waiting"; text = "It is Vorna's move, but Vorna is not running: restart it to play on."; }
     } else {
       state = "user";
-      text = `Your move (${turn}).${engineDown}`;
+      text = `Your move (${turn}).`;
       if (s.clocks && s.clocks.running === s.userColor && clockLeft(s.userColor) < LOW_TIME_MS) text += " Your time is running low.";
     }
     if (!s.result && s.view === s.moves.length && s.chess.isCheck()) text = `Check. ${text}`;
