@@ -2,7 +2,7 @@
 // Chromium and Firefox ESR) and each place a page is opened from (support.mjs), and a user plays a game
 // against Vorna in it, partly with the mouse on the board and partly with typed moves; then walks the
 // move list, takes back, analyses with a move during it and a stop, reloads the page (the game comes
-// back), flips the board, imports a PGN, refuses a bad FEN and mates from a good one, resigns a new
+// back), flips the board, imports a PGN (pasted, refused; from a file), refuses a bad FEN and mates from a good one, resigns a new
 // game, and looks at it at phone width. The test keeps its own chess.js game from the move list and
 // checks every reply of Vorna against it and against the pieces the board shows.
 //
@@ -13,8 +13,9 @@
 import assert from "node:assert/strict";
 import { test } from "node:test";
 import { spawn } from "node:child_process";
-import { mkdirSync, existsSync } from "node:fs";
-import { join, resolve } from "node:path";
+import { existsSync, mkdirSync, mkdtempSync, rmSync, writeFileSync } from "node:fs";
+import { tmpdir } from "node:os";
+import { dirname, join, resolve } from "node:path";
 import { Chess } from "../../web/node_modules/chess.js/dist/esm/chess.js";
 import { browserNames, launchBrowser, openPage, repositoryRoot as root, serveFolder } from "./support.mjs";
 
@@ -305,7 +306,7 @@ async function scenario(browserName, place) {
     check((await a1()) < low, "flip board puts White at the top");
     await click("#flip");
 
-    // PGN import: a refused text says why and keeps the game; a good one replaces it.
+    // PGN import: a refused text says why and keeps the game; a good file replaces it.
     {
       const kept = await shownMoves();
       await page.click("#import summary");
@@ -315,12 +316,15 @@ async function scenario(browserName, place) {
       console.log(`${tag}: refused PGN: ${refused}`);
       check(/not imported: it cannot be read from "Nf9"/.test(refused), "a bad PGN is refused with the reason");
       check((await shownMoves()).join() === kept.join() && await boardShows(), "a refused PGN leaves the game");
-      await page.$eval("#import-text", (e, pgn) => { e.value = pgn; }, IMPORTED);
-      await click("#import-pgn");
+      // The good one from a file, as a user picks it.
+      const pgnFile = join(mkdtempSync(join(tmpdir(), "vorna-page-")), "club-game.pgn");
+      writeFileSync(pgnFile, IMPORTED);
+      await (await page.$("#import-file")).uploadFile(pgnFile);
       game = new Chess();
       game.loadPgn(IMPORTED);
       await waitForMoves(game.history().length, 5000);
-      check((await shownMoves()).join(" ") === game.history().join(" ") && await boardShows(), "the imported game is shown");
+      check((await shownMoves()).join(" ") === game.history().join(" ") && await boardShows(), "the game imported from a file is shown");
+      rmSync(dirname(pgnFile), { recursive: true });
       check((await value("#pgn")).includes('[White "Anna"]') && (await text("#status")).includes("Your move (White)"),
             "the PGN keeps the names; the user plays the side to move");
     }
