@@ -78,7 +78,12 @@ async function scenario(browserName, place) {
     const shownMoves = () => page.$$eval("#moves button.ply:not(.undone)", (bs) => bs.map((b) => b.innerText.trim()));
     const waitForMoves = (plies, timeout = 20000) => waitFor((n) => document.querySelector("#status").dataset.state !== "thinking" &&
       document.querySelectorAll("#moves button.ply:not(.undone)").length === n, plies, timeout);
-    const engineReady = () => waitFor(() => document.querySelector("#status").dataset.engine === "ready");
+    const engineReady = async () => {
+      await waitFor(() => document.querySelector("#status").dataset.engine !== "starting", null, 40000);
+      if ((await page.$eval("#status", (e) => e.dataset.engine)) !== "ready") {
+        assert.fail(`Vorna did not start: ${await text("#engine-problem-text")}`);
+      }
+    };
 
     // Load: the board with its 32 pieces within 2 s of the start of navigation.
     await page.goto(url + (place === "file" ? "vorna.html" : ""));
