@@ -192,8 +192,8 @@ async function scenario(browserName, place) {
     await click("#copy-pgn");
     await waitFor(() => document.querySelector("#pgn-message").innerText.length > 0, null, 5000);
 
-    // The move list: a click on a move, then the arrow keys, Home and End walk through the game; the
-    // board and the FEN field follow, the game stays.
+    // The move list: the arrow keys (also from the empty move field), a click on a move, Home and End
+    // walk through the game; the board and the FEN field follow, the game stays.
     {
       const history = game.history({ verbose: true });
       const at = (n) => { const c = new Chess(); history.slice(0, n).forEach((m) => c.move(m)); return c; };
@@ -202,9 +202,11 @@ async function scenario(browserName, place) {
         check(current === n && await boardShows(at(n)) && (await value("#fen-input")) === at(n).fen(),
               `${how}: the list, the board and the FEN show the position after ${n} plies (the list marks ${current})`);
       };
+      await page.keyboard.press("ArrowLeft");   // in the empty move field, which has kept the focus
+      await shows(plies - 1, "← in the move field");
+      check((await page.$eval("#status", (e) => e.dataset.state)) === "viewing", "walking back is looking, not taking back");
       await page.click('#moves button.ply[data-ply="4"]');
       await shows(4, "a click on the 4th move");
-      check((await page.$eval("#status", (e) => e.dataset.state)) === "viewing", "walking back is looking, not taking back");
       await page.keyboard.press("ArrowLeft");
       await shows(3, "←");
       await page.keyboard.press("Home");

@@ -236,6 +236,7 @@ describe("what a player expects", () => {
     assert.equal(v.fen, "rnbqkbnr/pppp1ppp/8/4p3/4P3/5N2/PPPP1PPP/RNBQKB1R b KQkq - 1 2");
     assert.deepEqual(v.lastMove, { from: "g1", to: "f3" });
     assert.equal(v.status.state, "viewing");
+    assert.match(v.status.text, /^Looking back at the position after 2\. Nf3; End or → returns to the game\.$/);
     assert.equal(game.userMove("f1c4").ok, false, "no move in play at an earlier position");
     game.walk("start");
     assert.equal(game.view().fen.split(" ")[0], "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR");

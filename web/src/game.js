@@ -538,6 +538,12 @@ export function createGame(options = {}) {
 
   // --- what the page shows -------------------------------------------------------------------
 
+  // The i-th move of the game as a reader names it: "12. Nf3" or "12... Nc6".
+  function moveLabel(i) {
+    const number = Number(fenAt(i).split(" ")[5]) || 1;
+    return `${number}${s.moves[i].color === "w" ? "." : "..."} ${s.moves[i].san}`;
+  }
+
   function statusOf() {
     const shown = new Chess(fenAt(s.view));
     const turn = COLOR_NAME[shown.turn()];
@@ -553,7 +559,7 @@ export function createGame(options = {}) {
            : `Analysing (${turn} to move). Moves for either side are allowed.${engineDown}`;
     } else if (s.view < s.moves.length) {
       state = "viewing";
-      text = `Looking at the position after ${s.view} of ${s.moves.length} moves; End or → returns to the game.`;
+      text = `Looking back at ${s.view === 0 ? "the first position" : `the position after ${moveLabel(s.view - 1)}`}; End or → returns to the game.`;
     } else if (s.chess.turn() !== s.userColor) {
       if (s.engine.status === "ready") { state = "thinking"; text = "Vorna is thinking…"; }
       else if (s.engine.status === "starting") { state = "waiting"; text = "Vorna is starting; it plays its move once it runs."; }

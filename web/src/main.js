@@ -377,7 +377,10 @@ $("move-form").addEventListener("submit", (e) => {
 document.addEventListener("keydown", (e) => {
   if (e.key === "Escape" && game.view().analysing) { game.stop(); return; }
   if (e.altKey || e.ctrlKey || e.metaKey || e.shiftKey) return;
-  if (e.target.closest && e.target.closest("input, textarea, select, [contenteditable], #board")) return;
+  // In a text field the keys move the caret; the move field, which keeps the focus, lets them walk
+  // while it is empty.
+  const emptyMoveField = e.target.id === "move-input" && e.target.value === "";
+  if (!emptyMoveField && e.target.closest && e.target.closest("input, textarea, select, [contenteditable], #board")) return;
   const to = { ArrowLeft: "back", ArrowRight: "forward", Home: "start", End: "end" }[e.key];
   if (!to) return;
   e.preventDefault();
