@@ -92,10 +92,11 @@ function drawBoard(v, animated = true) {
   if (!v.userMayMove && !ownMove) {
     // A piece in hand or an open promotion dialog from before: drop them, the game has moved on.
     board.cancelMoveInput();
-    const dialog = board.getExtension(PromotionDialog);
-    if (board.isPromotionDialogShown()) dialog.setDisplayState("hidden");
+    if (board.isPromotionDialogShown()) board.getExtension(PromotionDialog).setDisplayState("hidden");
   }
-  if (board.getPosition() !== v.fen.split(" ")[0]) {
+  // While the user picks a promotion piece the board shows the pawn on its last rank; keep it there.
+  const choosing = v.userMayMove && board.isPromotionDialogShown();
+  if (!choosing && board.getPosition() !== v.fen.split(" ")[0]) {
     board.setPosition(v.fen, animated);
     board.removeLegalMovesMarkers(); // a move made with the keyboard on the board leaves them
   }
