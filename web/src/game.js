@@ -12,7 +12,7 @@ import { createUci, systemTime } from "./uci.js";
 import { checkFen } from "./fen.js";
 
 export const START_FEN = new Chess().fen();
-export const STORAGE_KEY = "vorna-page-game";
+export const STORAGE_KEY = "vorna-page-game-v1";  // a new record layout gets a new key
 export const STORAGE_VERSION = 1;
 export const LOW_TIME_MS = 10000;        // a clock below this is shown as low
 export const START_TIMEOUT_MS = 30000;   // the engine has this long to start and answer "uciok"
