@@ -198,9 +198,13 @@ async function scenario(browserName, place) {
       const history = game.history({ verbose: true });
       const at = (n) => { const c = new Chess(); history.slice(0, n).forEach((m) => c.move(m)); return c; };
       const shows = async (n, how) => {
-        const current = await page.$eval("#moves button[aria-current]", (b) => Number(b.dataset.ply)).catch(() => 0);
+        const [current, inView] = await page.$eval("#moves button[aria-current]", (b) => {
+          const list = b.closest("#moves").getBoundingClientRect(), box = b.getBoundingClientRect();
+          return [Number(b.dataset.ply), box.top >= list.top && box.bottom <= list.bottom];
+        }).catch(() => [0, true]);
         check(current === n && await boardShows(at(n)) && (await value("#fen-input")) === at(n).fen(),
               `${how}: the list, the board and the FEN show the position after ${n} plies (the list marks ${current})`);
+        check(inView, `${how}: the move marked is in view in the list`);
       };
       await page.keyboard.press("ArrowLeft");   // in the empty move field, which has kept the focus
       await shows(plies - 1, "← in the move field");

@@ -195,8 +195,8 @@ function drawMoves(v) {
     }
     list.append(li);
   }
-  if (current) {
-    const top = current.offsetTop - list.offsetTop;
+  if (current) {  // keep the move shown in view, in the middle of the list when it has to scroll
+    const top = current.getBoundingClientRect().top - list.getBoundingClientRect().top + list.scrollTop;
     if (top < list.scrollTop || top + current.offsetHeight > list.scrollTop + list.clientHeight) {
       list.scrollTop = top - list.clientHeight / 2;
     }
