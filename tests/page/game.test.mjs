@@ -113,7 +113,7 @@ describe("a dead engine", () => {
     await time.advance(START_TIMEOUT_MS - 1);
     assert.equal(game.view().engine.status, "starting");
     await time.advance(1);
-    assert.equal(game.view().engine.message, "Vorna could not start: it did not start within 30 s");
+    assert.equal(game.view().engine.message, "Vorna could not start: it did not start within 45 s");
 
     game.restartEngine();
     await settle();

@@ -15,7 +15,7 @@ export const START_FEN = new Chess().fen();
 export const STORAGE_KEY = "vorna-page-game-v1";  // a new record layout gets a new key
 export const STORAGE_VERSION = 1;
 export const LOW_TIME_MS = 10000;        // a clock below this is shown as low
-export const START_TIMEOUT_MS = 30000;   // the engine has this long to start and answer "uciok"
+export const START_TIMEOUT_MS = 45000;   // the engine has this long to start and answer "uciok" (startVorna() has 30 s of its own)
 export const DRAW_ACCEPT_CP = -50;       // Vorna accepts a draw when its last score is at most this
 
 // Strength: a depth limit and a cap on the time per move; level 8 is the engine at full strength.
