@@ -69,7 +69,7 @@ async function scenario(browserName, place) {
   const outside = [];
   try {
     const page = await openPage(browser, null);
-    page.on("request", (r) => { if (!r.url().startsWith(url) && !r.url().startsWith("data:")) outside.push(r.url()); });
+    page.on("request", (r) => { if (!r.url().startsWith(url) && !/^(data|blob):/.test(r.url())) outside.push(r.url()); });
     page.on("response", (r) => { if (r.status() >= 400) page.problems.push(`${r.status()} ${r.url()}`); });
     const text = (sel) => page.$eval(sel, (e) => e.innerText);
     const value = (sel) => page.$eval(sel, (e) => e.value);
@@ -189,8 +189,9 @@ async function scenario(browserName, place) {
                 ` (${MOVE_MS} ms a move); user's move to reply on the board: median ${median(shownAfter)} ms, max ${Math.max(...shownAfter)} ms`);
     check(Math.max(...latencies) <= MOVE_MS + LATE_MS, `every reply within ${MOVE_MS} + ${LATE_MS} ms`);
     check((await value("#pgn")).includes(`1. ${game.history()[0]} ${game.history()[1]}`), "the PGN holds the game");
-    await click("#copy-pgn");
+    await page.click("#copy-pgn");
     await waitFor(() => document.querySelector("#pgn-message").innerText.length > 0, null, 5000);
+    console.log(`${tag}: Copy PGN: ${await text("#pgn-message")}`);
 
     // The move list: the arrow keys (also from the empty move field), a click on a move, Home and End
     // walk through the game; the board and the FEN field follow, the game stays.
@@ -206,7 +207,8 @@ async function scenario(browserName, place) {
               `${how}: the list, the board and the FEN show the position after ${n} plies (the list marks ${current})`);
         check(inView, `${how}: the move marked is in view in the list`);
       };
-      await page.keyboard.press("ArrowLeft");   // in the empty move field, which has kept the focus
+      await page.click("#move-input");
+      await page.keyboard.press("ArrowLeft");   // in the empty move field
       await shows(plies - 1, "← in the move field");
       check((await page.$eval("#status", (e) => e.dataset.state)) === "viewing", "walking back is looking, not taking back");
       await page.click('#moves button.ply[data-ply="4"]');

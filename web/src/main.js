@@ -262,14 +262,26 @@ function flip() {
   draw();
 }
 
+// The clipboard API exists only in secure contexts (https, localhost); a page reached over the local
+// network copies the selected text the older way, and the focus goes back where it was.
 async function copyPgn() {
   const text = game.pgn();
-  $("pgn").value = text;
+  const area = $("pgn");
+  area.value = text;
+  const done = () => { $("pgn-message").textContent = "The game is on the clipboard as PGN."; };
   try {
     await navigator.clipboard.writeText(text);
-    $("pgn-message").textContent = "The game is on the clipboard as PGN.";
-  } catch {
-    $("pgn").select();
+    done();
+    return;
+  } catch { /* below */ }
+  const focused = document.activeElement;
+  area.select();
+  let copied = false;
+  try { copied = document.execCommand("copy"); } catch { copied = false; }
+  if (copied) {
+    done();
+    if (focused && focused !== document.body && focused.focus) focused.focus();
+  } else {
     $("pgn-message").textContent = "The browser refused the clipboard: the PGN is selected below, copy it with Ctrl+C.";
   }
 }
