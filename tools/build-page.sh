@@ -19,13 +19,14 @@ cb=web/node_modules/cm-chessboard
 bash tools/build-web.sh "$web" >/dev/null 2>&1 || bash tools/build-web.sh "$web"   # incremental: quick when up to date
 
 rm -rf "$out"
-mkdir -p "$out/assets/pieces" "$out/assets/extensions/markers"
+mkdir -p "$out/assets/pieces" "$out/assets/extensions/markers" "$out/assets/extensions/arrows"
 "$esbuild" web/src/main.js --bundle --format=esm --target=es2022 --minify --log-level=warning \
   --external:./vorna-engine.js --outfile="$out/page.js"
 "$esbuild" web/src/style.css --bundle --minify --log-level=warning --outfile="$out/page.css"
 cp web/index.html "$out/"
 cp "$cb/assets/pieces/standard.svg" "$out/assets/pieces/"
 cp "$cb/assets/extensions/markers/markers.svg" "$out/assets/extensions/markers/"
+cp "$cb/assets/extensions/arrows/arrows.svg" "$out/assets/extensions/arrows/"
 cp "$web/vorna-engine.js" "$web/vorna-worker.js" "$web/vorna-worker-messages.js" "$out/"
 
 {

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every test: unit tests and end-to-end tests of both programs in Release, the
 # WebAssembly programs (the end-to-end suites against the Node program on both input paths, the Web
-# Worker in headless Chromium and Firefox), the web page played in both browsers, the npm package
-# installed and used, then the same suite
+# Worker in headless Chromium and Firefox), the page's logic under Node and the page played in both
+# browsers, the npm package installed and used, then the same suite
 # on an AddressSanitizer + UndefinedBehaviorSanitizer build of the 64-bit program, the Windows programs
 # under Wine, the end-to-end suites of the ARM programs under qemu-user, the packages, a short fuzz run
 # and a short soak.
@@ -132,7 +132,8 @@ stage_web() {
 }
 
 stage_page() {
-  echo "== Page: tools/build-page.sh, then the page in headless Chromium and Firefox (log, screenshots: build-test/browser/)"
+  echo "== Page: its logic under Node; tools/build-page.sh, then the page in headless Chromium and Firefox in each place (log, screenshots: build-test/browser/)"
+  runner_stage "page logic" bash -c 'cd web && npm ci --no-audit --no-fund --loglevel=error >/dev/null && node --test ../tests/page/'
   mkdir -p build-test/browser
   if native_build && bash tools/build-page.sh build-web-test build-page-test; then
     runner_stage page bash -c 'set -o pipefail; cd tests/browser && npm ci --no-audit --no-fund >/dev/null &&

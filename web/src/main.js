@@ -1,75 +1,81 @@
-// The page: a board (cm-chessboard), the rules and the game record (chess.js), and Vorna in a
-// worker (vorna-engine.js, copied beside this bundle by the build).
-import { Chessboard, COLOR, FEN, INPUT_EVENT_TYPE } from "cm-chessboard/src/Chessboard.js";
+// The page: draws the game of game.js (board by cm-chessboard, move list, clocks, analysis) and
+// forwards what the user does to it. Vorna runs in a worker (vorna-engine.js, beside this bundle).
+import { Chessboard, COLOR, INPUT_EVENT_TYPE } from "cm-chessboard/src/Chessboard.js";
 import { Markers, MARKER_TYPE } from "cm-chessboard/src/extensions/markers/Markers.js";
+import { Arrows, ARROW_TYPE } from "cm-chessboard/src/extensions/arrows/Arrows.js";
 import { PromotionDialog, PROMOTION_DIALOG_RESULT_TYPE } from "cm-chessboard/src/extensions/promotion-dialog/PromotionDialog.js";
 import { Accessibility } from "cm-chessboard/src/extensions/accessibility/Accessibility.js";
-import { Chess } from "chess.js";
-import { createUci } from "./uci.js";
-import { checkFen } from "./fen.js";
+import { createGame, formatScore, START_FEN } from "./game.js";
 
 const $ = (id) => document.getElementById(id);
 const PROTOCOL_LINES = 400; // lines kept in the protocol panel
 
-// --- game state -------------------------------------------------------------------------------
+async function launchVorna() {
+  const { startVorna } = await import("./vorna-engine.js");
+  return startVorna();
+}
 
-let game = new Chess();
-let startFen = FEN.start;      // the position the game started from (a set-up one or the usual)
-let userColor = "w";
-let analysing = false;
-let result = null;             // "1-0 {mate}" and the like once the game is over
-let timeControl = readTimeControl();
-let clocks = null;             // { w, b, running: "w" | "b" | null, since } in clock games
-let clockTimer = 0;
+// localStorage, read only when the game asks: a page that may not use it (some browsers' file:// pages,
+// private modes) gets a notice from the game instead of an error here.
+const storage = {
+  getItem: (key) => window.localStorage.getItem(key),
+  setItem: (key, value) => window.localStorage.setItem(key, value),
+  removeItem: (key) => window.localStorage.removeItem(key),
+};
 
-let uci = null;                // the engine once it has answered; null before (or if it failed)
-let search = null;             // handle of the search the page asked for
-let engineThinking = false;    // a play search is running
+const game = createGame({ startEngine: launchVorna, storage, log: logProtocol });
 
 // --- board -----------------------------------------------------------------------------------
 
 const board = new Chessboard($("board"), {
-  position: FEN.start,
+  position: START_FEN,
   assetsUrl: "./assets/",
   style: { pieces: { file: "pieces/standard.svg" }, animationDuration: 150 },
   extensions: [
     { class: Markers, props: { autoMarkers: MARKER_TYPE.square } },
+    { class: Arrows },
     { class: PromotionDialog, props: { language: "en" } },
     { class: Accessibility, props: { language: "en", keyboardMoveInput: true, movePieceForm: false,
                                       boardAsTable: false, piecesAsList: false } },
   ],
 });
 board.enableMoveInput(onBoardInput);
+let ownMove = false;          // the user's move from the board is being handed to the game
 
-function userMayMove() {
-  return !result && (analysing || (game.turn() === userColor && !engineThinking));
+function userMove(move) {
+  ownMove = true;
+  const result = game.userMove(move);
+  ownMove = false;
+  $("move-message").textContent = result.ok ? "" : result.reason;
+  drawBoard(game.view(), false);
+  return result;
 }
 
 function onBoardInput(event) {
   switch (event.type) {
     case INPUT_EVENT_TYPE.moveInputStarted: {
-      if (!userMayMove()) return false;
-      const moves = game.moves({ square: event.squareFrom, verbose: true });
+      const moves = game.legalMovesFrom(event.squareFrom);
       if (moves.length === 0) return false;
       board.addLegalMovesMarkers(moves);
       return true;
     }
     case INPUT_EVENT_TYPE.validateMoveInput: {
-      const moves = game.moves({ square: event.squareFrom, verbose: true })
-        .filter((m) => m.to === event.squareTo);
+      // Checked again: the game may have changed while the piece was held (a clock ran out).
+      const moves = game.legalMovesFrom(event.squareFrom).filter((m) => m.to === event.squareTo);
       if (moves.length === 0) return false;
       if (moves.length > 1) { // a promotion: ask for the piece
-        board.showPromotionDialog(event.squareTo, game.turn() === "w" ? COLOR.white : COLOR.black, (choice) => {
+        const color = moves[0].color === "w" ? COLOR.white : COLOR.black;
+        board.showPromotionDialog(event.squareTo, color, (choice) => {
           if (choice && choice.type === PROMOTION_DIALOG_RESULT_TYPE.pieceSelected) {
-            playUserMove({ from: event.squareFrom, to: event.squareTo, promotion: choice.piece.charAt(1) });
+            userMove({ from: event.squareFrom, to: event.squareTo, promotion: choice.piece.charAt(1) });
           } else {
-            showPosition();
+            drawBoard(game.view(), false);
           }
         });
         return true;
       }
-      // The board finishes its own move; the page sets the same position right after.
-      queueMicrotask(() => playUserMove({ from: event.squareFrom, to: event.squareTo }));
+      // The board finishes its own move; the game takes it right after.
+      queueMicrotask(() => userMove({ from: event.squareFrom, to: event.squareTo }));
       return true;
     }
     case INPUT_EVENT_TYPE.moveInputCanceled:
@@ -80,353 +86,238 @@ function onBoardInput(event) {
   return undefined;
 }
 
-function showPosition(animated = true) {
-  board.setPosition(game.fen(), animated);
-  board.removeMarkers(MARKER_TYPE.frame);
-  board.removeLegalMovesMarkers(); // a move made with the keyboard on the board leaves them
-  const last = game.history({ verbose: true }).at(-1);
-  if (last) {
-    board.addMarker(MARKER_TYPE.frame, last.from);
-    board.addMarker(MARKER_TYPE.frame, last.to);
+let drawnMarks = "";
+let drawnArrow = "";
+function drawBoard(v, animated = true) {
+  if (!v.userMayMove && !ownMove) {
+    // A piece in hand or an open promotion dialog from before: drop them, the game has moved on.
+    board.cancelMoveInput();
+    if (board.isPromotionDialogShown()) board.getExtension(PromotionDialog).setDisplayState("hidden");
+  }
+  // While the user picks a promotion piece the board shows the pawn on its last rank; keep it there.
+  const choosing = v.userMayMove && board.isPromotionDialogShown();
+  if (!choosing && board.getPosition() !== v.fen.split(" ")[0]) {
+    board.setPosition(v.fen, animated);
+    board.removeLegalMovesMarkers(); // a move made with the keyboard on the board leaves them
+  }
+  const marks = v.lastMove ? `${v.lastMove.from}${v.lastMove.to}` : "";
+  if (marks !== drawnMarks) {
+    board.removeMarkers(MARKER_TYPE.frame);
+    if (v.lastMove) {
+      board.addMarker(MARKER_TYPE.frame, v.lastMove.from);
+      board.addMarker(MARKER_TYPE.frame, v.lastMove.to);
+    }
+    drawnMarks = marks;
+  }
+  const best = v.analysing && v.search && v.search.fen === v.fen && v.search.best ? v.search.best : null;
+  const arrow = best ? `${best.from}${best.to}` : "";
+  if (arrow !== drawnArrow) {
+    board.removeArrows();
+    if (best) board.addArrow(ARROW_TYPE.info, best.from, best.to);
+    drawnArrow = arrow;
   }
 }
 
-// --- moves -----------------------------------------------------------------------------------
-
-// A move typed as coordinates (e2e4, e7e8q, castling as the king's move) or in SAN (Nf3, O-O).
-function parseMoveText(text) {
-  const t = text.trim();
-  const coords = /^([a-h][1-8])[-x]?([a-h][1-8])([qrbn])?$/i.exec(t);
-  if (coords) {
-    const [, from, to, promo] = coords;
-    const moves = game.moves({ verbose: true }).filter((m) => m.from === from.toLowerCase() && m.to === to.toLowerCase());
-    if (moves.length === 1) return moves[0];
-    return moves.find((m) => m.promotion === (promo ? promo.toLowerCase() : "q")) || null;
-  }
-  try {
-    return game.moves({ verbose: true }).find((m) => m.san === new Chess(game.fen()).move(t).san) || null;
-  } catch {
-    return null;
-  }
-}
-
-function playUserMove(move) {
-  if (!userMayMove()) return false;
-  let played;
-  try {
-    played = game.move(move);
-  } catch {
-    played = null;
-  }
-  if (!played) { showPosition(false); return false; }
-  chargeClock(played.color);
-  afterMove();
-  return true;
-}
-
-function playEngineMove(text, ms) {
-  engineThinking = false;
-  search = null;
-  const from = text.slice(0, 2), to = text.slice(2, 4), promotion = text.slice(4, 5) || undefined;
-  let played = null;
-  try {
-    played = game.move({ from, to, promotion });
-  } catch {
-    played = null;
-  }
-  if (!played) {
-    setStatus(`Vorna answered "${text}", which is not a legal move here.`);
-    return;
-  }
-  chargeClock(played.color);
-  $("status").dataset.replyMs = String(Math.round(ms));
-  afterMove(`Vorna played ${played.san} (${(ms / 1000).toFixed(2)} s).`);
-}
-
-function afterMove(note = "") {
-  showPosition();
-  result = gameResult();
-  if (result) stopClock();
-  refresh(note);
-  engineTurn();
-}
-
-// The game's end in the words Vorna uses in xboard mode, or null while it goes on.
-function gameResult() {
-  const mover = game.turn();
-  if (game.isCheckmate()) return mover === "w" ? "0-1 {mate}" : "1-0 {mate}";
-  if (game.isStalemate()) return "1/2-1/2 {stalemate}";
-  if (game.isThreefoldRepetition()) return "1/2-1/2 {repetition}";
-  if (game.isDrawByFiftyMoves()) return "1/2-1/2 {50 moves}";
-  if (game.isInsufficientMaterial()) return "1/2-1/2 {insufficient material}";
-  return null;
-}
-
-// --- the engine's turn -----------------------------------------------------------------------
-
-function positionCommand() {
-  const moves = game.history({ verbose: true }).map((m) => m.lan);
-  const base = startFen === FEN.start ? "position startpos" : `position fen ${startFen}`;
-  return moves.length ? `${base} moves ${moves.join(" ")}` : base;
-}
-
-function cancelSearch() {
-  if (search) search.cancel();
-  search = null;
-  engineThinking = false;
-}
-
-// Starts whatever the engine should be doing now: analysing, playing its move, or nothing.
-function engineTurn() {
-  cancelSearch();
-  if (!uci) return;
-  if (analysing) {
-    clearThinking();
-    search = uci.search(positionCommand(), "go infinite", showThinking, () => {});
-  } else if (!result && game.turn() !== userColor) {
-    engineThinking = true;
-    startClock(game.turn());
-    search = uci.search(positionCommand(), goCommand(), showThinking, playEngineMove);
-  } else if (!result) {
-    startClock(game.turn());
-  }
-  refresh();
-}
-
-function goCommand() {
-  if (timeControl.kind === "move") return `go movetime ${timeControl.ms}`;
-  const inc = timeControl.inc;
-  return `go wtime ${Math.max(1, Math.round(clockLeft("w")))} btime ${Math.max(1, Math.round(clockLeft("b")))} winc ${inc} binc ${inc}`;
-}
-
-// --- clocks ----------------------------------------------------------------------------------
-
-function readTimeControl() {
-  const [kind, a, b] = $("time-control").value.split(":");
-  return kind === "move" ? { kind, ms: Number(a) } : { kind, base: Number(a), inc: Number(b) };
-}
-
-function resetClocks() {
-  stopClock();
-  clocks = timeControl.kind === "clock" ? { w: timeControl.base, b: timeControl.base, running: null, since: 0 } : null;
-  drawClocks();
-}
-
-function clockLeft(color) {
-  if (!clocks) return 0;
-  const running = clocks.running === color ? performance.now() - clocks.since : 0;
-  return clocks[color] - running;
-}
-
-function startClock(color) {
-  if (!clocks || analysing || result || clocks.running === color) return;
-  stopClock();
-  clocks.running = color;
-  clocks.since = performance.now();
-  clockTimer = setInterval(tickClock, 100);
-}
-
-function stopClock() {
-  if (clockTimer) clearInterval(clockTimer);
-  clockTimer = 0;
-  if (clocks && clocks.running) {
-    clocks[clocks.running] = clockLeft(clocks.running);
-    clocks.running = null;
-  }
-}
-
-// The mover's clock stops and gets its increment.
-function chargeClock(color) {
-  if (!clocks) return;
-  if (clocks.running === color) stopClock();
-  clocks[color] += timeControl.inc;
-  drawClocks();
-}
-
-function tickClock() {
-  const color = clocks.running;
-  if (color && clockLeft(color) <= 0) {
-    stopClock();
-    clocks[color] = 0;
-    cancelSearch();
-    result = color === "w" ? "0-1 {White ran out of time}" : "1-0 {Black ran out of time}";
-    refresh();
-  }
-  drawClocks();
-}
+// --- clocks and the evaluation bar -----------------------------------------------------------
 
 function formatClock(ms) {
   const s = Math.max(0, Math.ceil(ms / 1000));
   return `${Math.floor(s / 60)}:${String(s % 60).padStart(2, "0")}`;
 }
 
-function drawClocks() {
+function drawClocks(v) {
   const top = $("clock-top"), bottom = $("clock-bottom");
-  top.hidden = bottom.hidden = !clocks;
-  if (!clocks) return;
+  top.hidden = bottom.hidden = !v.clocks;
+  if (!v.clocks) return;
   const bottomColor = board.getOrientation() === COLOR.white ? "w" : "b";
   const topColor = bottomColor === "w" ? "b" : "w";
-  const label = (c) => `${c === "w" ? "White" : "Black"}${c === userColor ? " (you)" : " (Vorna)"} ${formatClock(clockLeft(c))}`;
-  top.textContent = label(topColor);
-  bottom.textContent = label(bottomColor);
-  top.classList.toggle("running", clocks.running === topColor);
-  bottom.classList.toggle("running", clocks.running === bottomColor);
-}
-
-// --- analysis display ------------------------------------------------------------------------
-
-function clearThinking() {
-  for (const id of ["an-depth", "an-score", "an-best", "an-nps"]) $(id).textContent = "–";
-}
-
-function showThinking(info) {
-  if (info.depth !== undefined) $("an-depth").textContent = String(info.depth);
-  // Scores come from the side to move's point of view; the page shows them from White's.
-  const sign = game.turn() === "w" ? 1 : -1;
-  if (info.scoreCp !== undefined) {
-    const pawns = (sign * info.scoreCp) / 100;
-    $("an-score").textContent = `${pawns > 0 ? "+" : ""}${pawns.toFixed(2)}`;
-  } else if (info.scoreMate !== undefined) {
-    const m = sign * info.scoreMate;
-    $("an-score").textContent = m > 0 ? `White mates in ${m}` : `Black mates in ${-m}`;
-  }
-  if (info.nps !== undefined) $("an-nps").textContent = info.nps.toLocaleString("en");
-  if (info.pv && info.pv.length) {
-    const text = info.pv[0];
-    let san = text;
-    try {
-      san = new Chess(game.fen()).move({ from: text.slice(0, 2), to: text.slice(2, 4), promotion: text.slice(4, 5) || undefined }).san;
-    } catch { /* keep the coordinates */ }
-    $("an-best").textContent = san === text ? text : `${san} (${text})`;
+  const label = (c) => `${c === "w" ? "White" : "Black"}${c === v.userColor ? " (you)" : " (Vorna)"} ${formatClock(v.clocks[c])}`;
+  for (const [el, c] of [[top, topColor], [bottom, bottomColor]]) {
+    el.textContent = label(c);
+    el.classList.toggle("running", v.clocks.running === c);
+    el.classList.toggle("low", v.clocks.low[c]);
   }
 }
 
-// --- page state ------------------------------------------------------------------------------
-
-function setStatus(text) {
-  $("status").textContent = text;
+// White's share of the bar: 50 % at 0, about 75 % at +2.75 pawns, all of it for a mate.
+function whiteShare(score) {
+  if (!score) return 50;
+  if (score.mate !== undefined) return score.mate > 0 ? 100 : 0;
+  return 50 + 50 * (2 / (1 + Math.exp(-0.004 * score.cp)) - 1);
 }
 
-function refresh(note = "") {
-  const turn = game.turn() === "w" ? "White" : "Black";
-  let text;
-  if (!uci && !result) text = "Vorna is not running yet.";
-  else if (result) text = `Game over: ${result}.`;
-  else if (analysing) text = `Analysing (${turn} to move). Moves for either side are allowed.`;
-  else if (engineThinking) text = "Vorna is thinking…";
-  else text = `Your move (${turn}).`;
-  if (game.isCheck() && !result) text = `Check. ${text}`;
-  setStatus(note ? `${note} ${text}` : text);
-  $("status").dataset.state = result ? "over" : !uci ? "starting" : analysing ? "analysing" : engineThinking ? "thinking" : "user";
+function drawEvaluation(v) {
+  const share = whiteShare(v.evaluation);
+  const fill = $("eval-fill");
+  const whiteBelow = board.getOrientation() === COLOR.white;
+  fill.style.height = `${share.toFixed(1)}%`;
+  fill.style.top = whiteBelow ? "auto" : "0";
+  fill.style.bottom = whiteBelow ? "0" : "auto";
+  $("eval-bar").setAttribute("aria-label", `Evaluation: ${v.evaluation ? formatScore(v.evaluation) : "none yet"}`);
+  $("eval-bar").title = v.evaluation ? formatScore(v.evaluation) : "";
+}
 
-  $("analyse").disabled = !uci || analysing || !!result;
-  $("stop").disabled = !analysing;
-  $("take-back").disabled = game.history().length === 0;
-  $("move-input").disabled = !userMayMove();
+// --- the rest of the page --------------------------------------------------------------------
 
+function drawMoves(v) {
   const list = $("moves");
   list.textContent = "";
-  const history = game.history();
-  const firstBlack = new Chess(startFen).turn() === "b";
-  const plies = firstBlack ? ["…", ...history] : history;
-  const firstNumber = Number(startFen.split(" ")[5] || 1);
-  for (let i = 0; i < plies.length; i += 2) {
+  const entries = [...v.moves.map((m, i) => ({ san: m.san, ply: i + 1 })),
+                   ...v.redo.map((m, i) => ({ san: m.san, ply: v.plies + i + 1, undone: true }))];
+  if (v.startFen.split(" ")[1] === "b") entries.unshift(null);
+  const firstNumber = Number(v.startFen.split(" ")[5] || 1);
+  let current = null;
+  for (let i = 0; i < entries.length; i += 2) {
     const li = document.createElement("li");
     li.value = firstNumber + i / 2;
-    li.textContent = plies.slice(i, i + 2).join(" ");
-    list.appendChild(li);
+    for (const entry of entries.slice(i, i + 2)) {
+      if (li.childNodes.length) li.append(" ");
+      if (!entry) {
+        const dots = document.createElement("span");
+        dots.className = "dots";
+        dots.textContent = "…";
+        li.append(dots);
+        continue;
+      }
+      const button = document.createElement("button");
+      button.type = "button";
+      button.className = entry.undone ? "ply undone" : "ply";
+      button.textContent = entry.san;
+      button.dataset.ply = String(entry.ply);
+      if (entry.undone) {
+        button.disabled = true;
+        button.title = "taken back: Redo plays it again";
+      } else if (entry.ply === v.view) {
+        button.setAttribute("aria-current", "true");
+        current = button;
+      }
+      li.append(button);
+    }
+    list.append(li);
   }
-  list.scrollTop = list.scrollHeight;
-  $("pgn").value = pgnText();
-  drawClocks();
+  if (current) {  // keep the move shown in view, in the middle of the list when it has to scroll
+    const top = current.getBoundingClientRect().top - list.getBoundingClientRect().top + list.scrollTop;
+    if (top < list.scrollTop || top + current.offsetHeight > list.scrollTop + list.clientHeight) {
+      list.scrollTop = top - list.clientHeight / 2;
+    }
+  } else if (v.view === 0) {
+    list.scrollTop = 0;
+  }
 }
 
-function pgnText() {
-  const you = "You", vorna = uci ? uci.name : "Vorna";
-  const today = new Date();
-  game.setHeader("Event", "Vorna page game");
-  game.setHeader("Site", "Vorna page");
-  game.setHeader("Date", `${today.getFullYear()}.${String(today.getMonth() + 1).padStart(2, "0")}.${String(today.getDate()).padStart(2, "0")}`);
-  game.setHeader("White", userColor === "w" ? you : vorna);
-  game.setHeader("Black", userColor === "w" ? vorna : you);
-  game.setHeader("Result", result ? result.split(" ")[0] : "*");
-  if (startFen !== FEN.start) {
-    game.setHeader("SetUp", "1");
-    game.setHeader("FEN", startFen);
+function drawAnalysis(v) {
+  const s = v.search;
+  $("an-depth").textContent = s && s.depth !== null ? String(s.depth) : "–";
+  $("an-score").textContent = s && s.score ? formatScore(s.score) : "–";
+  $("an-nps").textContent = s && s.nps !== null ? s.nps.toLocaleString("en") : "–";
+  $("an-best").textContent = !s || !s.best ? "–" : s.best.san === s.best.lan ? s.best.lan : `${s.best.san} (${s.best.lan})`;
+}
+
+let drawnVersion = -1;
+let fenRefused = false;      // the FEN field holds a refused text: it stops following the board
+function draw() {
+  const v = game.view();
+  drawBoard(v);
+  drawClocks(v);
+  drawEvaluation(v);
+  drawAnalysis(v);
+
+  const status = $("status");
+  status.textContent = v.status.text;
+  status.dataset.state = v.status.state;
+  status.dataset.engine = v.engine.status;
+  if (v.lastReplyMs !== null) status.dataset.replyMs = String(Math.round(v.lastReplyMs));
+  $("engine-name").textContent = v.engine.status === "ready" ? `${v.engine.name}, in this browser tab`
+    : v.engine.status === "starting" ? "starting the engine…" : "Vorna is not running";
+  $("engine-problem").hidden = v.engine.status !== "failed";
+  $("engine-problem-text").textContent = v.engine.status === "failed" ? `${v.engine.message}. The game is kept.` : "";
+  $("notice").hidden = !v.notice;
+  $("notice").textContent = v.notice;
+
+  $("analyse").disabled = !v.can.analyse;
+  $("stop").disabled = !v.can.stop;
+  $("take-back").disabled = !v.can.takeBack;
+  $("redo").disabled = !v.can.redo;
+  $("walk-start").disabled = $("walk-back").disabled = !v.can.back;
+  $("walk-forward").disabled = $("walk-end").disabled = !v.can.forward;
+  $("resign").disabled = !v.can.resign;
+  $("offer-draw").disabled = !v.can.offerDraw;
+  $("side").value = v.userColor;
+  $("level").value = String(v.level);
+  $("time-control").value = v.timeControl;
+
+  const fenInput = $("fen-input");
+  if (document.activeElement !== fenInput && !fenRefused) fenInput.value = v.fen;
+  if (v.version !== drawnVersion) {
+    drawMoves(v);
+    $("pgn").value = game.pgn();
+    drawnVersion = v.version;
   }
-  return game.pgn();
 }
 
 // --- commands --------------------------------------------------------------------------------
 
-function newGame(fen = FEN.start) {
-  cancelSearch();
-  analysing = false;
-  startFen = fen;
-  game = new Chess(fen);
-  timeControl = readTimeControl();
-  resetClocks();
-  result = gameResult();
-  if (uci) uci.newGame();
-  clearThinking();
-  showPosition(false);
-  refresh();
-  engineTurn();
-}
-
-function takeBack() {
-  if (game.history().length === 0) return;
-  cancelSearch();
-  stopClock();
-  // In analysis one ply; in a game back to the user's last turn (Vorna's reply and the user's move).
-  game.undo();
-  if (!analysing && game.turn() !== userColor && game.history().length > 0) game.undo();
-  result = gameResult();
-  showPosition();
-  refresh();
-  engineTurn();
-}
-
 function flip() {
   board.setOrientation(board.getOrientation() === COLOR.white ? COLOR.black : COLOR.white, true);
-  drawClocks();
+  draw();
 }
 
-function analyse() {
-  if (!uci || result) return;
-  stopClock();
-  analysing = true;
-  engineTurn();
-}
-
-function stop() {
-  if (!analysing) return;
-  cancelSearch();
-  analysing = false;
-  refresh("Analysis stopped.");
-  engineTurn();
-}
-
-function setUpFen(text) {
-  const checked = checkFen(text);
-  if (checked.error) {
-    $("fen-message").textContent = `Bad FEN: ${checked.error}. The game goes on unchanged.`;
-    return;
-  }
-  $("fen-message").textContent = "";
-  newGame(checked.fen);
-}
-
+// The clipboard API exists only in secure contexts (https, localhost); a page reached over the local
+// network copies the selected text the older way, and the focus goes back where it was.
 async function copyPgn() {
-  const text = pgnText();
-  $("pgn").value = text;
+  const text = game.pgn();
+  const area = $("pgn");
+  area.value = text;
+  const done = () => { $("pgn-message").textContent = "The game is on the clipboard as PGN."; };
   try {
     await navigator.clipboard.writeText(text);
-    $("pgn-message").textContent = "The game is on the clipboard as PGN.";
-  } catch {
-    $("pgn").select();
+    done();
+    return;
+  } catch { /* below */ }
+  const focused = document.activeElement;
+  area.select();
+  let copied = false;
+  try { copied = document.execCommand("copy"); } catch { copied = false; }
+  if (copied) {
+    done();
+    if (focused && focused !== document.body && focused.focus) focused.focus();
+  } else {
     $("pgn-message").textContent = "The browser refused the clipboard: the PGN is selected below, copy it with Ctrl+C.";
   }
+}
+
+function downloadPgn() {
+  const text = game.pgn();
+  const date = (/\[Date "([^"]*)"\]/.exec(text) || [, "game"])[1].replace(/\?/g, "x").replace(/\./g, "-");
+  const link = document.createElement("a");
+  link.href = URL.createObjectURL(new Blob([`${text}\n`], { type: "application/x-chess-pgn" }));
+  link.download = `vorna-${date}.pgn`;
+  document.body.append(link);
+  link.click();
+  link.remove();
+  setTimeout(() => URL.revokeObjectURL(link.href), 10000);
+  $("pgn-message").textContent = `The game is saved as ${link.download} in your downloads.`;
+}
+
+function importPgn(text, from) {
+  const result = game.importPgn(text);
+  $("import-message").textContent = result.ok ? "" : `${from} was not imported: ${result.reason}.`;
+  if (result.ok) $("import-text").value = "";
+}
+
+let resignTimer = 0;
+function resign() {
+  const button = $("resign");
+  if (!button.classList.contains("confirm")) {
+    button.classList.add("confirm");
+    button.textContent = "Resign: sure?";
+    resignTimer = setTimeout(() => { button.classList.remove("confirm"); button.textContent = "Resign"; }, 4000);
+    return;
+  }
+  clearTimeout(resignTimer);
+  button.classList.remove("confirm");
+  button.textContent = "Resign";
+  game.resign();
 }
 
 const protocolLines = [];
@@ -444,61 +335,77 @@ function drawProtocol() {
 }
 
 $("protocol").addEventListener("toggle", () => { drawProtocol(); $("protocol-lines").scrollTop = 1e9; });
-$("new-game").addEventListener("click", () => newGame());
-$("take-back").addEventListener("click", takeBack);
+$("new-game").addEventListener("click", () => { fenRefused = false; $("fen-message").textContent = ""; game.newGame(); });
+$("take-back").addEventListener("click", () => game.takeBack());
+$("redo").addEventListener("click", () => game.redo());
+$("walk-start").addEventListener("click", () => game.walk("start"));
+$("walk-back").addEventListener("click", () => game.walk("back"));
+$("walk-forward").addEventListener("click", () => game.walk("forward"));
+$("walk-end").addEventListener("click", () => game.walk("end"));
+$("moves").addEventListener("click", (e) => {
+  const ply = e.target.closest("button.ply");
+  if (ply && !ply.disabled) game.walk(Number(ply.dataset.ply));
+});
 $("flip").addEventListener("click", flip);
-$("analyse").addEventListener("click", analyse);
-$("stop").addEventListener("click", stop);
+$("analyse").addEventListener("click", () => game.analyse());
+$("stop").addEventListener("click", () => game.stop());
+$("resign").addEventListener("click", resign);
+$("offer-draw").addEventListener("click", () => game.offerDraw());
+$("restart-engine").addEventListener("click", () => game.restartEngine());
 $("copy-pgn").addEventListener("click", copyPgn);
+$("download-pgn").addEventListener("click", downloadPgn);
+$("import-pgn").addEventListener("click", () => importPgn($("import-text").value, "The PGN"));
+$("import-file").addEventListener("change", async () => {
+  const file = $("import-file").files[0];
+  if (!file) return;
+  try {
+    importPgn(await file.text(), file.name);
+  } catch (error) {
+    $("import-message").textContent = `${file.name} could not be read: ${error.message}.`;
+  }
+  $("import-file").value = "";
+});
 $("side").addEventListener("change", () => {
-  userColor = $("side").value;
-  board.setOrientation(userColor === "w" ? COLOR.white : COLOR.black);
-  if (!analysing) engineTurn();
-  refresh();
+  game.setUserColor($("side").value);
+  board.setOrientation($("side").value === "w" ? COLOR.white : COLOR.black);
+  draw();
 });
-// A new time control holds from the next move on; a clock starts afresh.
-$("time-control").addEventListener("change", () => {
-  timeControl = readTimeControl();
-  resetClocks();
-  if (!analysing) engineTurn();
-  refresh();
+$("level").addEventListener("change", () => game.setLevel(Number($("level").value)));
+$("time-control").addEventListener("change", () => game.setTimeControl($("time-control").value));
+$("fen-input").addEventListener("input", () => { fenRefused = false; $("fen-message").textContent = ""; });
+$("fen-form").addEventListener("submit", (e) => {
+  e.preventDefault();
+  const result = game.setUpFen($("fen-input").value);
+  fenRefused = !result.ok;
+  $("fen-message").textContent = result.ok ? "" : `Bad FEN: ${result.reason}. The game goes on unchanged.`;
+  if (result.ok) draw();
 });
-$("fen-form").addEventListener("submit", (e) => { e.preventDefault(); setUpFen($("fen-input").value); });
+// The move field is never disabled, so that it keeps the focus while Vorna thinks.
 $("move-form").addEventListener("submit", (e) => {
   e.preventDefault();
   const text = $("move-input").value;
-  const move = userMayMove() ? parseMoveText(text) : null;
-  if (!move) {
-    $("move-message").textContent = userMayMove() ? `"${text.trim()}" is not a legal move here.` : "It is not your move.";
-    return;
-  }
-  $("move-message").textContent = "";
-  $("move-input").value = "";
-  playUserMove(move);
-  $("move-input").focus();
+  if (!text.trim()) return;
+  if (userMove(text).ok) $("move-input").value = "";
 });
 document.addEventListener("keydown", (e) => {
-  if (e.key === "Escape" && analysing) stop();
+  if (e.key === "Escape" && game.view().analysing) { game.stop(); return; }
+  if (e.altKey || e.ctrlKey || e.metaKey || e.shiftKey) return;
+  // In a text field the keys move the caret; the move field, which keeps the focus, lets them walk
+  // while it is empty.
+  const emptyMoveField = e.target.id === "move-input" && e.target.value === "";
+  if (!emptyMoveField && e.target.closest && e.target.closest("input, textarea, select, [contenteditable], #board")) return;
+  const to = { ArrowLeft: "back", ArrowRight: "forward", Home: "start", End: "end" }[e.key];
+  if (!to) return;
+  e.preventDefault();
+  game.walk(to);
 });
+// Keep the clocks as they are when the page goes away (a reload, a closed tab).
+window.addEventListener("pagehide", () => game.save());
+setInterval(() => { const v = game.view(); if (v.clocks) drawClocks(v); }, 200);
 
 // --- start -----------------------------------------------------------------------------------
 
-resetClocks();
-refresh();
-
-async function startEngine() {
-  try {
-    const { startVorna } = await import("./vorna-engine.js");
-    const engine = await startVorna();
-    const driver = createUci(engine, logProtocol);
-    await driver.init();
-    uci = driver;
-    $("engine-name").textContent = `${uci.name}, in this browser tab`;
-    refresh();
-    engineTurn();
-  } catch (error) {
-    $("engine-name").textContent = "Vorna could not start";
-    setStatus(`Vorna could not start: ${error && error.message ? error.message : error}`);
-  }
-}
-startEngine();
+game.subscribe(draw);
+game.start();
+board.setOrientation(game.view().userColor === "w" ? COLOR.white : COLOR.black);
+draw();
