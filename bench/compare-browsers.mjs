@@ -134,7 +134,7 @@ function programEngine(command, args, env, cwd) {
 }
 
 async function inBrowser(browserName, place, job) {
-  const server = await serveFolder(webDir, place);
+  const server = await serveFolder(web, place);
   const flags = (process.env.VORNA_CHROMIUM_FLAGS || "").split(/\s+/).filter(Boolean);
   const prefs = JSON.parse(process.env.VORNA_FIREFOX_PREFS || "{}");
   const browser = await launchBrowser(browserName, flags, prefs);
@@ -157,7 +157,10 @@ async function inBrowser(browserName, place, job) {
   }
 }
 
-const [side, kind] = process.argv.slice(2);
+// SIDE@DIR: the WebAssembly build in DIR for this side, to compare builds in one run.
+const [sideArg, kind] = process.argv.slice(2);
+const [side, sideWebDir] = (sideArg || "").split("@");
+const web = sideWebDir ? path.resolve(sideWebDir) : webDir;
 if (!side || !["game", "search"].includes(kind)) {
   console.error("usage: node bench/compare-browsers.mjs native|node-shm|node-msg|chromium-isolated|chromium-plain|firefox-isolated|firefox-plain game|search");
   process.exit(2);
@@ -172,7 +175,7 @@ try {
   } else if (side === "node-shm" || side === "node-msg") {
     const flags = (process.env.VORNA_NODE_FLAGS || "").split(/\s+/).filter(Boolean);
     const env = side === "node-msg" ? { VORNA_WASM_INPUT: "messages" } : { VORNA_WASM_INPUT: "" };
-    results = await workload(job, programEngine(process.execPath, [...flags, path.join(webDir, "vorna.js")], env, scratch));
+    results = await workload(job, programEngine(process.execPath, [...flags, path.join(web, "vorna.js")], env, scratch));
   } else {
     const [, browserName, place] = side.match(/^(chromium|firefox)-(isolated|plain)$/) || [];
     if (!browserName) throw new Error(`unknown side ${side}`);

@@ -19,7 +19,8 @@
 #   -n ROUNDS   rounds (default 5)
 #   -k KINDS    workloads (default "game search")
 #   -s SIDES    sides (default all: native node-shm node-msg chromium-isolated chromium-plain
-#               firefox-isolated firefox-plain); native is always among them
+#               firefox-isolated firefox-plain); native is always among them. SIDE@DIR runs that side
+#               on the WebAssembly build in DIR, to compare builds in one run
 #   BUILD_DIR   the native Release build (default build), WEB_DIR the WebAssembly build (default
 #               build-web); both are brought up to date first
 #
@@ -61,8 +62,9 @@ measure() {
   local kind=$1 side=$2 out=$scratch/out
   node bench/compare-browsers.mjs "$side" "$kind" >"$out"
   echo "$kind $side $(sed -n 's/^ms //p' "$out")" >>"$results"
-  sed -n 's/^search [^ ]* //p' "$out" | paste -sd' ' >>"$scratch/counts.$kind.$side"
+  sed -n 's/^search [^ ]* //p' "$out" | paste -sd' ' >>"$(counts "$kind" "$side")"
 }
+counts() { echo "$scratch/counts.$1.${2//\//_}"; }
 
 # shellcheck disable=SC2086  # the kinds are meant to be split into words
 alternate_rounds "$rounds" "$sides" $kinds
@@ -71,7 +73,7 @@ echo "   native: $VORNA_NATIVE; Node $(node --version): $web/vorna.js; $(/usr/bi
      "$(/usr/bin/firefox-esr --version 2>/dev/null | head -1)"
 [ -n "${VORNA_NODE_FLAGS:-}${VORNA_CHROMIUM_FLAGS:-}${VORNA_FIREFOX_PREFS:-}" ] &&
   echo "   options: node ${VORNA_NODE_FLAGS:-(none)}; Chromium ${VORNA_CHROMIUM_FLAGS:-(none)}; Firefox ${VORNA_FIREFOX_PREFS:-(none)}"
-printf '   %-20s %-8s %21s %11s\n' side workload "ms, min / median" "vs native"
+printf '   %-32s %-8s %21s %11s\n' side workload "ms, min / median" "vs native"
 awk -v sides="$sides" -v kinds="$kinds" '
   { v[$1, $2, ++n[$1, $2]] = $3 }
   function median(kind, side,    i, j, t, m, a) {
@@ -87,7 +89,7 @@ awk -v sides="$sides" -v kinds="$kinds" '
       base = median(k[i], "native")
       for (j = 1; j <= ns; ++j) {
         med = median(k[i], s[j])
-        printf "   %-20s %-8s %9.0f / %9.0f %10.2fx\n", s[j], k[i], low, med, base / med
+        printf "   %-32s %-8s %9.0f / %9.0f %10.2fx\n", s[j], k[i], low, med, base / med
       }
     }
   }' "$results"
@@ -95,12 +97,12 @@ awk -v sides="$sides" -v kinds="$kinds" '
 # Every run of every side: the same counts and moves as the native program's first run.
 same=1
 for kind in $kinds; do
-  reference=$(head -1 "$scratch/counts.$kind.native")
+  reference=$(head -1 "$(counts "$kind" native)")
   for side in $sides; do
-    if [ "$(sort -u "$scratch/counts.$kind.$side")" != "$reference" ]; then
+    if [ "$(sort -u "$(counts "$kind" "$side")")" != "$reference" ]; then
       same=0
       echo "   DIFFERENT node counts or moves: $kind on $side"
-      sort -u "$scratch/counts.$kind.$side" | sed 's/^/     /'
+      sort -u "$(counts "$kind" "$side")" | sed 's/^/     /'
       echo "     native: $reference"
     fi
   done
