@@ -9,8 +9,10 @@
 //                            the engine in a Web Worker started by a page with startVorna(), the page
 //                            cross-origin isolated (shared-memory input) or served without the headers
 //                            (input as messages), as tests/browser/support.mjs serves them
-// KIND   game     one engine: a warm-up search (not timed), then the positions of one game searched to
-//                 depth 8 one after another, its tables kept between them, as in a game on a page
+// KIND   game     one engine, left idle for a while after it has started (VORNA_IDLE_MS, default 1500
+//                 ms), as a page leaves it while the person looks at the board; then a warm-up search
+//                 (not timed), then the positions of one game searched to depth 8 one after another,
+//                 its tables kept between them, as in a game on a page
 //        search   the 20 positions of bench/bench.cpp to depth 8, each in a fresh engine (fresh tables:
 //                 "ucinewgame" clears nothing, the table lives as long as the engine)
 //
@@ -64,7 +66,7 @@ const BENCH = [
 
 // The workload, on engines from startEngine() (each { send(line), onLine, terminate() }). Runs in the
 // page for a browser (it is passed there as text) and here for a program: it uses nothing else.
-async function workload({ kind, depth, game, warmUp, fens }, startEngine) {
+async function workload({ kind, depth, idleMs, game, warmUp, fens }, startEngine) {
   const open = async () => {
     const engine = await startEngine();
     const lines = [];
@@ -103,6 +105,7 @@ async function workload({ kind, depth, game, warmUp, fens }, startEngine) {
   const results = [];
   if (kind === "game") {
     const e = await open();
+    await new Promise((resolve) => setTimeout(resolve, idleMs));
     await search(e, warmUp);
     for (const ply of game.plies) results.push(await search(e, `position startpos moves ${game.moves.slice(0, ply).join(" ")}`));
     await e.engine.terminate();
@@ -165,7 +168,7 @@ if (!side || !["game", "search"].includes(kind)) {
   console.error("usage: node bench/compare-browsers.mjs native|node-shm|node-msg|chromium-isolated|chromium-plain|firefox-isolated|firefox-plain game|search");
   process.exit(2);
 }
-const job = { kind, depth: Number(process.env.VORNA_DEPTH || 8), game: { moves: GAME, plies: GAME_PLIES }, warmUp: WARM_UP, fens: BENCH };
+const job = { kind, depth: Number(process.env.VORNA_DEPTH || 8), idleMs: Number(process.env.VORNA_IDLE_MS ?? 1500), game: { moves: GAME, plies: GAME_PLIES }, warmUp: WARM_UP, fens: BENCH };
 let results;
 const scratch = mkdtempSync(path.join(tmpdir(), "vorna-compare-browsers."));
 try {

@@ -5,8 +5,9 @@
 # round after round with the order of the sides reversed every other round (bench/rounds.sh). Two
 # workloads (bench/compare-browsers.mjs runs one side on one):
 #
-#   game    one engine, a warm-up search not timed, then twelve positions of one game searched to depth
-#           8 one after another with the tables kept, as when a page plays a game
+#   game    one engine left idle 1.5 s after its start (VORNA_IDLE_MS), as a page leaves it while the
+#           person looks at the board, a warm-up search not timed, then twelve positions of one game
+#           searched to depth 8 one after another with the tables kept, as when a page plays a game
 #   search  bench/bench.cpp's 20 positions to depth 8, each in a fresh engine (fresh tables)
 #
 # Prints min and median wall milliseconds of the timed searches (from "go" to "bestmove"), each side's
@@ -71,8 +72,10 @@ alternate_rounds "$rounds" "$sides" $kinds
 report_heading "$rounds"
 echo "   native: $VORNA_NATIVE; Node $(node --version): $web/vorna.js; $(/usr/bin/chromium --version 2>/dev/null | head -1);" \
      "$(/usr/bin/firefox-esr --version 2>/dev/null | head -1)"
-[ -n "${VORNA_NODE_FLAGS:-}${VORNA_CHROMIUM_FLAGS:-}${VORNA_FIREFOX_PREFS:-}" ] &&
+echo "   game: each engine idle ${VORNA_IDLE_MS:-1500} ms after its start; depth ${VORNA_DEPTH:-8}"
+if [ -n "${VORNA_NODE_FLAGS:-}${VORNA_CHROMIUM_FLAGS:-}${VORNA_FIREFOX_PREFS:-}" ]; then
   echo "   options: node ${VORNA_NODE_FLAGS:-(none)}; Chromium ${VORNA_CHROMIUM_FLAGS:-(none)}; Firefox ${VORNA_FIREFOX_PREFS:-(none)}"
+fi
 printf '   %-32s %-8s %21s %11s\n' side workload "ms, min / median" "vs native"
 awk -v sides="$sides" -v kinds="$kinds" '
   { v[$1, $2, ++n[$1, $2]] = $3 }
