@@ -123,10 +123,19 @@ async function workload({ kind, depth, idleMs, game, warmUp, fens }, startEngine
 function programEngine(command, args, env, cwd) {
   return async () => {
     const child = spawn(command, args, { cwd, env: { ...process.env, ...env }, stdio: ["pipe", "pipe", "inherit"] });
+    let ending = false;
+    child.stdin.on("error", () => {});  // a pipe closed by an engine that has ended: said below
+    // An engine that ends before it is told to would leave the workload waiting for its next line.
+    child.once("exit", (status, signal) => {
+      if (ending) return;
+      console.error(`${command} ${args.join(" ")} ended in the middle of the workload (${signal || status})`);
+      process.exit(1);
+    });
     const engine = {
       onLine: null,
       send: (line) => child.stdin.write(line + "\n"),
       terminate: () => new Promise((resolve) => {
+        ending = true;
         child.once("exit", resolve);
         child.stdin.end("quit\n");
       }),
