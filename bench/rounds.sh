@@ -2,14 +2,24 @@
 #
 #   alternate_rounds ROUNDS SIDE_A SIDE_B KIND...   calls `measure KIND SIDE` for every kind and both sides,
 #                                                   SIDE_A first in odd rounds, SIDE_B first in even ones
+#   alternate_rounds ROUNDS "SIDE..." KIND...       the same for any number of sides (one word, the sides
+#                                                   separated by spaces): in their order in odd rounds,
+#                                                   in the reverse order in even ones
 #   report_heading ROUNDS                           the first line of the report: date, machine, cores, the
 #                                                   load average before and after the rounds
 alternate_rounds() {
-  local rounds=$1 a=$2 b=$3 r kind side order
-  shift 3
+  local rounds=$1 sides reversed="" r kind side order
+  if [[ $2 == *" "* ]]; then
+    sides=$2
+    shift 2
+  else
+    sides="$2 $3"
+    shift 3
+  fi
+  for side in $sides; do reversed="$side $reversed"; done
   load_before=$(cut -d' ' -f1-3 /proc/loadavg)
   for ((r = 1; r <= rounds; ++r)); do
-    if ((r % 2)); then order="$a $b"; else order="$b $a"; fi
+    if ((r % 2)); then order=$sides; else order=$reversed; fi
     for kind in "$@"; do
       for side in $order; do measure "$kind" "$side"; done
     done

@@ -45,7 +45,8 @@ inline constexpr size_t LargePageAlignment = size_t(1) << 21;
 #endif
 
 // Asks the system to back a large, rarely-touched table with large pages (fewer TLB misses when it is
-// probed at random). Touches nothing; a no-op where the system offers no such hint.
+// probed at random). Touches nothing now; a no-op where the system offers no such hint. WebAssembly has
+// no such hint: there the table's pages are touched while the engine waits for input (platform_wasm.cpp).
 void AdviseLargePages(void* start, size_t bytes);
 
 // Ends the process at once with the given status through the normal exit path (open streams are

@@ -57,14 +57,14 @@ export async function serveFolder(dir, place = "isolated") {
 }
 
 // A headless browser with a fresh profile that reaches nothing outside this host; flags: more
-// command-line arguments (Chromium).
-export function launchBrowser(name, flags = []) {
+// command-line arguments (Chromium), prefs: more preferences (Firefox).
+export function launchBrowser(name, flags = [], prefs = {}) {
   if (name === "firefox") {
     return puppeteer.launch({
       browser: "firefox",
       executablePath: process.env.VORNA_FIREFOX || "/usr/bin/firefox-esr",
       headless: true,
-      extraPrefsFirefox: { "network.dns.localDomains": PHONE_HOST },
+      extraPrefsFirefox: { "network.dns.localDomains": PHONE_HOST, ...prefs },
     });
   }
   return puppeteer.launch({

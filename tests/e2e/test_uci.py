@@ -381,6 +381,30 @@ class UciTest(unittest.TestCase):
         for (name, _), transcript in zip(progs[1:], transcripts[1:]):
             self.assertEqual(transcripts[0], transcript, "%s thinks otherwise than %s" % (name, progs[0][0]))
 
+    def test_tables_kept_through_idle_time_think_alike(self):
+        # A game: a search at once after the start, then time with nothing to do (in which the
+        # WebAssembly engine prepares the pages of its table, some of them holding entries by then),
+        # then the game's next searches, which find the first one's entries: every line as the native
+        # program thinks it.
+        progs = harness.compared_programs()
+        if len(progs) < 2:
+            self.skipTest("needs two programs")
+        game = "position startpos moves e2e4 c7c5 g1f3"
+        transcripts = []
+        for name, path in progs:
+            e, _ = start_uci(path)
+            with e:
+                lines = []
+                for i, moves in enumerate(["", " d7d6", " d7d6 d2d4", " d7d6 d2d4 c5d4"]):
+                    e.send(game + moves, "go depth 8")
+                    move, infos = bestmove(e, 120)
+                    lines += [re.sub(r" time \d+| nps \d+", "", l) for l in infos] + [move]
+                    if i == 0:
+                        e.read_for(3.0)
+                transcripts.append(lines)
+        for (name, _), transcript in zip(progs[1:], transcripts[1:]):
+            self.assertEqual(transcripts[0], transcript, "%s thinks otherwise than %s" % (name, progs[0][0]))
+
 
 if __name__ == "__main__":
     harness.main()
