@@ -77,15 +77,8 @@ if [ -n "${VORNA_NODE_FLAGS:-}${VORNA_CHROMIUM_FLAGS:-}${VORNA_FIREFOX_PREFS:-}"
   echo "   options: node ${VORNA_NODE_FLAGS:-(none)}; Chromium ${VORNA_CHROMIUM_FLAGS:-(none)}; Firefox ${VORNA_FIREFOX_PREFS:-(none)}"
 fi
 printf '   %-32s %-8s %21s %11s\n' side workload "ms, min / median" "vs native"
-awk -v sides="$sides" -v kinds="$kinds" '
+awk -v sides="$sides" -v kinds="$kinds" "$MEDIAN_AWK"'
   { v[$1, $2, ++n[$1, $2]] = $3 }
-  function median(kind, side,    i, j, t, m, a) {
-    m = n[kind, side]
-    for (i = 1; i <= m; ++i) a[i] = v[kind, side, i]
-    for (i = 1; i <= m; ++i) for (j = i + 1; j <= m; ++j) if (a[j] < a[i]) { t = a[i]; a[i] = a[j]; a[j] = t }
-    low = a[1]
-    return (m % 2) ? a[(m + 1) / 2] : (a[m / 2] + a[m / 2 + 1]) / 2
-  }
   END {
     ns = split(sides, s, " "); nk = split(kinds, k, " ")
     for (i = 1; i <= nk; ++i) {

@@ -86,15 +86,8 @@ report_heading "$rounds"
 echo "   native: $native/vorna-bench; Node $(node --version): $web/vorna-bench.js"
 nodes=$(sed -n 's/^total nodes //p' "$scratch/counts.search.native")
 printf '   %-38s %19s %19s %10s\n' "CPU seconds, min / median" native Node "Node speed"
-awk -v depth="$depth" -v nodes="$nodes" '
+awk -v depth="$depth" -v nodes="$nodes" "$MEDIAN_AWK"'
   { v[$1, $2, ++n[$1, $2]] = $3; kinds[$1] = 1 }
-  function median(kind, side,    i, j, t, m, a) {
-    m = n[kind, side]
-    for (i = 1; i <= m; ++i) a[i] = v[kind, side, i]
-    for (i = 1; i <= m; ++i) for (j = i + 1; j <= m; ++j) if (a[j] < a[i]) { t = a[i]; a[i] = a[j]; a[j] = t }
-    low = a[1]
-    return (m % 2) ? a[(m + 1) / 2] : (a[m / 2] + a[m / 2 + 1]) / 2
-  }
   function row(kind, label,    nmed, nmin, wmed, wmin) {
     nmed = median(kind, "native"); nmin = low
     wmed = median(kind, "node"); wmin = low

@@ -7,6 +7,9 @@
 #                                                   in the reverse order in even ones
 #   report_heading ROUNDS                           the first line of the report: date, machine, cores, the
 #                                                   load average before and after the rounds
+#   $MEDIAN_AWK                                     awk functions for the report, over the results read as
+#                                                   v[KIND, SIDE, i] with n[KIND, SIDE] of them:
+#                                                   median(KIND, SIDE), which also sets low (the minimum)
 alternate_rounds() {
   local rounds=$1 sides reversed="" r kind side order
   if [[ $2 == *" "* ]]; then
@@ -32,3 +35,12 @@ report_heading() {
   printf '== %s on %s (%s cores); load average %s at the start, %s at the end; %d rounds\n' \
     "$(date -u +%Y-%m-%d)" "$(uname -m)" "$(nproc)" "$load_before" "$load_after" "$1"
 }
+
+MEDIAN_AWK='
+  function median(kind, side,    i, j, t, m, a) {
+    m = n[kind, side]
+    for (i = 1; i <= m; ++i) a[i] = v[kind, side, i]
+    for (i = 1; i <= m; ++i) for (j = i + 1; j <= m; ++j) if (a[j] < a[i]) { t = a[i]; a[i] = a[j]; a[j] = t }
+    low = a[1]
+    return (m % 2) ? a[(m + 1) / 2] : (a[m / 2] + a[m / 2 + 1]) / 2
+  }'
